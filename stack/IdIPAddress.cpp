@@ -1,5 +1,6 @@
 #include "stack/IdIPAddress.h"
 
+#include <compare>
 #include <limits>
 #include <vector>
 
@@ -386,7 +387,7 @@ int TIdIPAddress::CompareAddress(std::string_view AIP, bool& VErr) const {
     return 0;
   }
   const auto order = FAddrType == Id_IPv6 ? IPv6 <=> other->IPv6 : FIPv4 <=> other->FIPv4;
-  return order > 0 ? 1 : (order < 0 ? -1 : 0);
+  return std::is_gt(order) ? 1 : (std::is_lt(order) ? -1 : 0);
 }
 
 TBytes TIdIPAddress::HToNBytes() const {
