@@ -2,6 +2,7 @@
 // locale-independent formatting, token cutting, integer parsing, ticks and byte utilities.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -19,6 +20,9 @@ using TBytes = std::vector<uint8_t>;
 using TDateTime = double;
 
 enum TIdIPVersion : uint8_t { Id_IPv4, Id_IPv6 };
+
+// An IPv6 address as eight 16-bit words, the first group first, each word in host order.
+using TIdIPv6Address = std::array<uint16_t, 8>;
 
 // ---- Encodings ---------------------------------------------------------------------------
 
