@@ -37,6 +37,7 @@ inline constexpr std::string_view RSFileOpenError = "Cannot open file \"%s\". %s
 // ---- end of listener ----
 
 // ---- Hashes and one-time passwords ----
+inline constexpr std::string_view RSOTPUnknownMethod = "Unknown OTP method";
 // ---- end of hashes ----
 
 // ---- FTP session ----

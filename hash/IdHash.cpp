@@ -59,8 +59,8 @@ std::atomic<bool>& AccelerationFlag() {
 }
 
 struct TCpuFeatures {
-  bool Sha = false;       // SHA-1 rounds, with the SSSE3 and SSE4.1 the code also uses
-  bool Pclmul = false;    // carry-less multiply
+  bool Sha = false;    // SHA-1 rounds, with the SSSE3 and SSE4.1 the code also uses
+  bool Pclmul = false; // carry-less multiply
 };
 
 TCpuFeatures DetectCpuFeatures() {
@@ -102,9 +102,13 @@ TBytes TIdHash::HashBytes(const TBytes& ASrc) {
   return GetHashBytes(stream, stream.Size());
 }
 
-std::string TIdHash::HashBytesAsHex(const TBytes& ASrc) { return HashToHex(HashBytes(ASrc)); }
+std::string TIdHash::HashBytesAsHex(const TBytes& ASrc) {
+  return HashToHex(HashBytes(ASrc));
+}
 
-TBytes TIdHash::HashStream(TStream& AStream) { return HashStream(AStream, -1, -1); }
+TBytes TIdHash::HashStream(TStream& AStream) {
+  return HashStream(AStream, -1, -1);
+}
 
 std::string TIdHash::HashStreamAsHex(TStream& AStream) {
   return HashToHex(HashStream(AStream));
@@ -127,8 +131,7 @@ int64_t TIdHash::PrepareRange(TStream& AStream, int64_t AStartPos, int64_t ASize
   return ASize < 0 ? remainder : std::min(ASize, remainder);
 }
 
-void TIdHash::ReadInBlocks(TStream& AStream, int64_t ACount, bool AExact,
-                           const TBlockSink& ASink) {
+void TIdHash::ReadInBlocks(TStream& AStream, int64_t ACount, bool AExact, const TBlockSink& ASink) {
   if (ACount <= 0) {
     return;
   }
@@ -213,7 +216,9 @@ uint32_t TIdHash32::HashValue(const TBytes& ASrc) {
   return value;
 }
 
-uint32_t TIdHash32::HashValue(TStream& AStream) { return HashValue(AStream, -1, -1); }
+uint32_t TIdHash32::HashValue(TStream& AStream) {
+  return HashValue(AStream, -1, -1);
+}
 
 uint32_t TIdHash32::HashValue(TStream& AStream, int64_t AStartPos, int64_t ASize) {
   return RunningValue(AStream, PrepareRange(AStream, AStartPos, ASize));
@@ -243,24 +248,31 @@ std::string TIdHash32::HashToHex(const TBytes& AHash) {
 uint32_t TIdHash32::RunningValue(TStream& AStream, int64_t ACount) {
   uint32_t value = 0;
   HashStart(value);
-  ReadInBlocks(AStream, ACount, false, [&](const uint8_t* AData, size_t ALength) {
-    HashBuffer(value, AData, ALength);
-  });
+  ReadInBlocks(AStream, ACount, false,
+               [&](const uint8_t* AData, size_t ALength) { HashBuffer(value, AData, ALength); });
   HashEnd(value);
   return value;
 }
 
 // ---- Acceleration switch -------------------------------------------------------------------
 
-void SetHashAccelerationEnabled(bool AEnabled) { AccelerationFlag().store(AEnabled); }
+void SetHashAccelerationEnabled(bool AEnabled) {
+  AccelerationFlag().store(AEnabled);
+}
 
-bool HashAccelerationEnabled() { return AccelerationFlag().load(); }
+bool HashAccelerationEnabled() {
+  return AccelerationFlag().load();
+}
 
 namespace detail {
 
-bool UseShaExtensions() { return HashAccelerationEnabled() && CpuFeatures().Sha; }
+bool UseShaExtensions() {
+  return HashAccelerationEnabled() && CpuFeatures().Sha;
+}
 
-bool UseCarrylessMultiply() { return HashAccelerationEnabled() && CpuFeatures().Pclmul; }
+bool UseCarrylessMultiply() {
+  return HashAccelerationEnabled() && CpuFeatures().Pclmul;
+}
 
 } // namespace detail
 

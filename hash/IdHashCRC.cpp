@@ -94,7 +94,7 @@ constexpr size_t kFoldLanes = 4;
 constexpr size_t kMinFoldLength = kFoldWidth * kFoldLanes;
 
 __attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i AChunk, __m128i AConstants,
-                                                            __m128i ANext) {
+                                                           __m128i ANext) {
   const __m128i low = _mm_clmulepi64_si128(AChunk, AConstants, 0x00);
   const __m128i high = _mm_clmulepi64_si128(AChunk, AConstants, 0x11);
   return _mm_xor_si128(_mm_xor_si128(low, high), ANext);
@@ -107,9 +107,8 @@ __attribute__((target("pclmul,sse2"))) inline __m128i Load128(const uint8_t* ADa
 // Needs at least kMinFoldLength bytes. The running value is xored into the first four bytes,
 // the data is folded down to one 16-byte remainder, and that remainder and the tail go through
 // the tables, starting from zero: the same value as folding in every byte one by one.
-__attribute__((target("pclmul,sse2"))) uint32_t UpdateFolding(uint32_t ACrc,
-                                                               const uint8_t* AData,
-                                                               size_t ALength) {
+__attribute__((target("pclmul,sse2"))) uint32_t UpdateFolding(uint32_t ACrc, const uint8_t* AData,
+                                                              size_t ALength) {
   const __m128i fold512 = _mm_set_epi64x(kFold512High, kFold512Low);
   const __m128i fold128 = _mm_set_epi64x(kFold128High, kFold128Low);
   __m128i lanes[kFoldLanes];
@@ -153,13 +152,17 @@ uint32_t Update(uint32_t ACrc, const uint8_t* AData, size_t ALength) {
 
 } // namespace
 
-void TIdHashCRC32::HashStart(uint32_t& VRunningHash) { VRunningHash = 0xFFFFFFFFU; }
+void TIdHashCRC32::HashStart(uint32_t& VRunningHash) {
+  VRunningHash = 0xFFFFFFFFU;
+}
 
 void TIdHashCRC32::HashByte(uint32_t& VRunningHash, uint8_t AByte) {
   VRunningHash = UpdateByte(VRunningHash, AByte);
 }
 
-void TIdHashCRC32::HashEnd(uint32_t& VRunningHash) { VRunningHash = ~VRunningHash; }
+void TIdHashCRC32::HashEnd(uint32_t& VRunningHash) {
+  VRunningHash = ~VRunningHash;
+}
 
 void TIdHashCRC32::HashBuffer(uint32_t& VRunningHash, const void* AData, size_t ALength) {
   VRunningHash = Update(VRunningHash, static_cast<const uint8_t*>(AData), ALength);

@@ -65,14 +65,19 @@ struct TMD5Step {
       0x432AFF97U, 0xAB9423A7U, 0xFC93A039U, 0x655B59C3U, 0x8F0CCC92U, 0xFFEFF47DU, 0x85845DD1U,
       0x6FA87E4FU, 0xFE2CE6E0U, 0xA3014314U, 0x4E0811A1U, 0xF7537E82U, 0xBD3AF235U, 0x2AD7D2BBU,
       0xEB86D391U};
-  static constexpr int kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+  static constexpr int kShift[4][4] = {
+      {7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
 
   static constexpr size_t WordIndex(size_t AStep) {
     switch (AStep / 16) {
-    case 0: return AStep % 16;
-    case 1: return (5 * AStep + 1) % 16;
-    case 2: return (3 * AStep + 5) % 16;
-    default: return (7 * AStep) % 16;
+    case 0:
+      return AStep % 16;
+    case 1:
+      return (5 * AStep + 1) % 16;
+    case 2:
+      return (3 * AStep + 5) % 16;
+    default:
+      return (7 * AStep) % 16;
     }
   }
 
@@ -112,7 +117,9 @@ void RunBlocks(T4x4LongWordRecord& VState, const uint8_t* ABlocks, size_t ABlock
 
 } // namespace
 
-std::string TIdHashMessageDigest::HashToHex(const TBytes& AHash) { return BytesToHex(AHash); }
+std::string TIdHashMessageDigest::HashToHex(const TBytes& AHash) {
+  return BytesToHex(AHash);
+}
 
 TBytes TIdHashMessageDigest4::GetHashBytes(TStream& AStream, int64_t ACount) {
   FState = kInitialState;

@@ -14,8 +14,8 @@ namespace {
 
 using std::rotl;
 
-constexpr T5x4LongWordRecord kInitialState = {0x67452301U, 0xEFCDAB89U, 0x98BADCFEU,
-                                              0x10325476U, 0xC3D2E1F0U};
+constexpr T5x4LongWordRecord kInitialState = {0x67452301U, 0xEFCDAB89U, 0x98BADCFEU, 0x10325476U,
+                                              0xC3D2E1F0U};
 
 // ---- Portable transformation ---------------------------------------------------------------
 
@@ -108,7 +108,8 @@ FTPC_SHA_TARGET void CoderShaNi(T5x4LongWordRecord& VState, const uint8_t* ABloc
   // Reverses all sixteen bytes: big-endian words, the first one in the top lane.
   const __m128i byteReverse = _mm_set_epi64x(0x0001020304050607LL, 0x08090A0B0C0D0E0FLL);
   TShaNiRegisters r{};
-  r.Abcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(VState.data())), 0x1B);
+  r.Abcd =
+      _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(VState.data())), 0x1B);
   r.E = _mm_set_epi32(static_cast<int>(VState[4]), 0, 0, 0);
   for (; ABlockCount > 0; --ABlockCount, ABlocks += 64) {
     const __m128i savedAbcd = r.Abcd;
@@ -140,7 +141,9 @@ TBytes TIdHashSHA1::GetHashBytes(TStream& AStream, int64_t ACount) {
   return digest;
 }
 
-std::string TIdHashSHA1::HashToHex(const TBytes& AHash) { return BytesToHex(AHash); }
+std::string TIdHashSHA1::HashToHex(const TBytes& AHash) {
+  return BytesToHex(AHash);
+}
 
 void TIdHashSHA1::Coder(const uint8_t* ABlocks, size_t ABlockCount) {
 #ifdef FTPC_SHA_NI

@@ -25,7 +25,8 @@ std::unique_ptr<TIdHash> MakeHash(const std::string& AName) {
   return std::make_unique<TIdHashSHA1>();
 }
 
-const std::string kDigits = "12345678901234567890123456789012345678901234567890123456789012345678901234567890";
+const std::string kDigits =
+    "12345678901234567890123456789012345678901234567890123456789012345678901234567890";
 const std::string kAlnum = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 struct TSuite {
