@@ -132,6 +132,7 @@ inline constexpr std::string_view RSBufferCapacityTooSmall = "Capacity cannot be
 // ---- end of listener ----
 
 // ---- Hashes and one-time passwords ----
+inline constexpr std::string_view RSOTPUnknownMethod = "Unknown OTP method";
 // ---- end of hashes ----
 
 // ---- FTP session ----
