@@ -30,6 +30,8 @@ inline constexpr std::string_view RSDateTimeOutOfRange = "Date-time value out of
 // ---- end of helpers ----
 
 // ---- Replies ----
+inline constexpr std::string_view RSReplyInvalidCode = "Reply Code is not valid: %s";
+inline constexpr std::string_view RSReplyCodeAlreadyExists = "Reply Code already exists: %s";
 // ---- end of replies ----
 
 // ---- Socket stack, socket handles, library loading ----
