@@ -120,7 +120,9 @@ void TMemoryStream::Clear() {
 TFileStream::TFileStream(int AHandle, std::string AFileName)
     : FHandle(AHandle), FFileName(std::move(AFileName)) {}
 
-TFileStream::~TFileStream() { detail::FileClose(FHandle); }
+TFileStream::~TFileStream() {
+  detail::FileClose(FHandle);
+}
 
 void TFileStream::RaiseIOError(std::string_view AOperation, const std::error_code& AError) const {
   throw EIdFileStreamError(FormatInvariant(
@@ -239,7 +241,7 @@ namespace {
 
 // A staging array above this size is given back after use rather than kept for the next
 // block, so one huge write does not pin its memory for the stream's lifetime.
-constexpr size_t kMaxRetainedStage = 1024 * 1024;
+constexpr size_t kMaxRetainedStage = size_t{1} << 20;
 
 } // namespace
 
@@ -265,7 +267,9 @@ int64_t TIdBaseStream::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
   return SeekPosition(AOffset, AOrigin);
 }
 
-void TIdBaseStream::SetSize(int64_t ASize) { ChangeSize(ASize); }
+void TIdBaseStream::SetSize(int64_t ASize) {
+  ChangeSize(ASize);
+}
 
 int64_t TIdBaseStream::ReadIntoSpan(std::span<uint8_t> VBuffer) {
   const auto count = static_cast<int32_t>(VBuffer.size());
