@@ -1,14 +1,11 @@
 #include "global/IdGlobalProtocols.h"
 
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <optional>
 
 #include "core/IdResourceStrings.h"
 #include "global/IdFileApi.h"
-#include "global/IdTimeZone.h"
 
 namespace ftpc {
 
@@ -78,55 +75,13 @@ int64_t TimeOfDayMilliseconds(uint16_t AHour, uint16_t AMinute, uint16_t ASecond
 
 // ---- The local zone ----------------------------------------------------------------------
 
-// The local zone's offset in force now, in milliseconds east of UTC.
+// The local zone's current offset, in milliseconds east of UTC (whole minutes).
 int64_t CurrentLocalOffsetMilliseconds() {
-  const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
-  return int64_t{detail::LocalUtcOffsetSeconds(now.time_since_epoch().count())} * 1000;
+  return std::llround(UtcOffsetOfLocalTime() * static_cast<TDateTime>(MSecsPerDay));
 }
 
 TDateTime ShiftMilliseconds(TDateTime AValue, int64_t AMilliseconds) {
   return MillisecondsToDateTime(DateTimeToMilliseconds(AValue) + AMilliseconds);
-}
-
-// ---- Integer text ------------------------------------------------------------------------
-
-// Drops blanks and control characters at both ends.
-std::string_view TrimControls(std::string_view AText) {
-  while (!AText.empty() && static_cast<unsigned char>(AText.front()) <= ' ') {
-    AText.remove_prefix(1);
-  }
-  while (!AText.empty() && static_cast<unsigned char>(AText.back()) <= ' ') {
-    AText.remove_suffix(1);
-  }
-  return AText;
-}
-
-// A 32-bit integer with an optional sign, the whole trimmed text and nothing else.
-std::optional<int32_t> ParseTrimmedInt32(std::string_view AText) {
-  std::string_view text = TrimControls(AText);
-  if (!text.empty() && text.front() == '+') {
-    text.remove_prefix(1);
-    if (!text.empty() && text.front() == '-') {
-      return std::nullopt;
-    }
-  }
-  int32_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-bool IsDigit(char AChar) {
-  return AChar >= '0' && AChar <= '9';
-}
-
-size_t DigitRunEnd(std::string_view AText, size_t AFrom) {
-  while (AFrom < AText.size() && IsDigit(AText[AFrom])) {
-    ++AFrom;
-  }
-  return AFrom;
 }
 
 // ---- Time stamps -------------------------------------------------------------------------
@@ -134,12 +89,19 @@ size_t DigitRunEnd(std::string_view AText, size_t AFrom) {
 constexpr size_t kStampDigits = 14;
 constexpr int64_t kMinutesPerDay = 1440;
 
+size_t DigitRunEnd(std::string_view AText, size_t AFrom) {
+  while (AFrom < AText.size() && IsDigitChar(AText[AFrom])) {
+    ++AFrom;
+  }
+  return AFrom;
+}
+
 // A fixed-position field; past the end of the text or not a number, it reads 0.
 int64_t StampField(std::string_view AStamp, size_t AIndex, size_t ALength) {
   if (AIndex >= AStamp.size()) {
     return 0;
   }
-  return ParseTrimmedInt32(AStamp.substr(AIndex, ALength)).value_or(0);
+  return ParseTrimmedInt(AStamp.substr(AIndex, ALength), 0);
 }
 
 // The first three digits of a decimal fraction of a second, as milliseconds.
@@ -211,13 +173,10 @@ TIdDateTimeParts ReadStampParts(std::string_view AStamp, int64_t AMilliseconds) 
           static_cast<uint16_t>(AMilliseconds)};
 }
 
-void AppendZeroPadded(std::string& VText, int64_t AValue, int AWidth) {
-  std::string digits = std::to_string(AValue < 0 ? -AValue : AValue);
-  if (AValue < 0) {
-    VText.push_back('-');
-  }
-  if (static_cast<int>(digits.size()) < AWidth) {
-    VText.append(static_cast<size_t>(AWidth) - digits.size(), '0');
+void AppendZeroPadded(std::string& VText, unsigned AValue, size_t AWidth) {
+  const std::string digits = std::to_string(AValue);
+  if (digits.size() < AWidth) {
+    VText.append(AWidth - digits.size(), '0');
   }
   VText += digits;
 }
@@ -237,19 +196,6 @@ std::string StampDigits(const TIdDateTimeParts& AParts) {
 void AppendMilliseconds(std::string& VStamp, uint16_t AMilliseconds) {
   VStamp.push_back('.');
   AppendZeroPadded(VStamp, AMilliseconds, 3);
-}
-
-char AsciiUpper(char AChar) {
-  return (AChar >= 'a' && AChar <= 'z') ? static_cast<char>(AChar - 'a' + 'A') : AChar;
-}
-
-bool SameTextAt(std::string_view AIn, size_t APos, std::string_view ASub) {
-  for (size_t i = 0; i < ASub.size(); ++i) {
-    if (AsciiUpper(AIn[APos + i]) != AsciiUpper(ASub[i])) {
-      return false;
-    }
-  }
-  return true;
 }
 
 } // namespace
@@ -444,27 +390,21 @@ int32_t LocalZoneMinutes() {
 }
 
 TDateTime MinutesToZoneOffset(std::string_view AMinutes) {
-  const std::optional<int32_t> minutes = ParseTrimmedInt32(AMinutes);
-  if (!minutes) {
-    throw EIdConvertError(FormatInvariant(RSInvalidIntegerValue, {TrimControls(AMinutes)}));
-  }
-  const int64_t magnitude = std::abs(int64_t{*minutes});
+  const int32_t minutes = ParseTrimmedInt(AMinutes);
+  const int64_t magnitude = std::abs(int64_t{minutes});
   if (magnitude >= kMinutesPerDay) {
     RaiseInvalidTime(magnitude / 60, magnitude % 60, 0, 0);
   }
   const TDateTime offset = static_cast<TDateTime>(magnitude) / kMinutesPerDay;
-  return *minutes > 0 ? -offset : offset;
+  return minutes > 0 ? -offset : offset;
 }
 
 // ---- Other helpers -----------------------------------------------------------------------
 
 std::string TempDirectoryPath() {
   static const std::string path = [] {
-    std::string directory = detail::PlatformTempDirectory();
-    if (!directory.empty() && directory.back() != '/') {
-      directory.push_back('/');
-    }
-    return directory;
+    const std::string directory = detail::PlatformTempDirectory();
+    return directory.empty() ? directory : WithTrailingPathDelimiter(directory);
   }();
   return path;
 }
@@ -475,7 +415,7 @@ std::ptrdiff_t LastPosOfText(std::string_view ASub, std::string_view AIn, std::p
   }
   const auto last = static_cast<std::ptrdiff_t>(AIn.size() - ASub.size());
   for (std::ptrdiff_t pos = AStart < 0 ? last : std::min(AStart, last); pos >= 0; --pos) {
-    if (SameTextAt(AIn, static_cast<size_t>(pos), ASub)) {
+    if (TextEqualsIgnoreCase(AIn.substr(static_cast<size_t>(pos), ASub.size()), ASub)) {
       return pos;
     }
   }

@@ -234,7 +234,10 @@ protected:
     }
     ::tzset();
   }
-  static void Use(const char* AZone) { ::setenv("TZ", AZone, 1); }
+  static void Use(const char* AZone) {
+    ::setenv("TZ", AZone, 1);
+    ::tzset();
+  }
 
   std::optional<std::string> FSaved;
 };

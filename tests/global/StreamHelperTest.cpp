@@ -147,10 +147,10 @@ TEST(TIdStreamHelperVCL, WriteTakesTheUsableBytesAfterTheOffset) {
 TEST(TIdStreamHelperVCL, NegativeOffsetsAndOversizedCountsAreRefused) {
   TMemoryStream stream;
   TBytes bytes(4);
-  EXPECT_THROW(TIdStreamHelperVCL::ReadBytes(stream, bytes, 1, -1), EIdStreamError);
-  EXPECT_THROW(TIdStreamHelperVCL::Write(stream, bytes, 1, -1), EIdStreamError);
-  EXPECT_THROW(WriteBytesToStream(stream, bytes, 1, -2), EIdStreamError);
-  EXPECT_THROW(ReadBytesFromStream(stream, bytes, int64_t{1} << 31), EIdStreamError);
+  EXPECT_THROW(TIdStreamHelperVCL::ReadBytes(stream, bytes, 1, -1), EIdAssertionFailure);
+  EXPECT_THROW(TIdStreamHelperVCL::Write(stream, bytes, 1, -1), EIdAssertionFailure);
+  EXPECT_THROW(WriteBytesToStream(stream, bytes, 1, -2), EIdAssertionFailure);
+  EXPECT_THROW(ReadBytesFromStream(stream, bytes, int64_t{1} << 31), EIdAssertionFailure);
   EXPECT_EQ(bytes.size(), 4u);
 }
 
