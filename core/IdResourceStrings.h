@@ -21,8 +21,6 @@ inline constexpr std::string_view RSStreamSizeError = "Stream size error";
 inline constexpr std::string_view RSInvalidStreamPosition = "Invalid stream position";
 // A read, write, seek or size failure on a file: the operation's text, the path, the system text.
 inline constexpr std::string_view RSFileStreamIOError = "%s in file \"%s\". %s";
-// A stream helper called with an argument its contract forbids (a negative offset, ...).
-inline constexpr std::string_view RSStreamInvalidArgument = "Invalid argument to %s";
 inline constexpr std::string_view RSInvalidDate = "Invalid date (year %d, month %d, day %d)";
 inline constexpr std::string_view RSInvalidTime =
     "Invalid time (hour %d, minute %d, second %d, millisecond %d)";
