@@ -11,6 +11,7 @@ inline constexpr std::string_view RSInvalidIntegerValue = "'%s' is not a valid i
 inline constexpr std::string_view RSFailedTimeZoneInfo =
     "Failed attempting to retrieve time zone information.";
 inline constexpr std::string_view RSInvalidCharPos = "Invalid ACharPos";
+inline constexpr std::string_view RSAssertionFailure = "Assertion failure (%s)";
 inline constexpr std::string_view RSFileCreateError = "Cannot create file \"%s\". %s";
 inline constexpr std::string_view RSFileOpenError = "Cannot open file \"%s\". %s";
 // ---- end of helpers ----
