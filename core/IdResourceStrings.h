@@ -14,6 +14,19 @@ inline constexpr std::string_view RSInvalidCharPos = "Invalid ACharPos";
 inline constexpr std::string_view RSAssertionFailure = "Assertion failure (%s)";
 inline constexpr std::string_view RSFileCreateError = "Cannot create file \"%s\". %s";
 inline constexpr std::string_view RSFileOpenError = "Cannot open file \"%s\". %s";
+inline constexpr std::string_view RSStreamReadError = "Stream read error";
+inline constexpr std::string_view RSStreamWriteError = "Stream write error";
+inline constexpr std::string_view RSStreamSeekError = "Stream seek error";
+inline constexpr std::string_view RSStreamSizeError = "Stream size error";
+inline constexpr std::string_view RSInvalidStreamPosition = "Invalid stream position";
+// A read, write, seek or size failure on a file: the operation's text, the path, the system text.
+inline constexpr std::string_view RSFileStreamIOError = "%s in file \"%s\". %s";
+// A stream helper called with an argument its contract forbids (a negative offset, ...).
+inline constexpr std::string_view RSStreamInvalidArgument = "Invalid argument to %s";
+inline constexpr std::string_view RSInvalidDate = "Invalid date (year %d, month %d, day %d)";
+inline constexpr std::string_view RSInvalidTime =
+    "Invalid time (hour %d, minute %d, second %d, millisecond %d)";
+inline constexpr std::string_view RSDateTimeOutOfRange = "Date-time value out of range";
 // ---- end of helpers ----
 
 // ---- Replies ----
