@@ -33,6 +33,71 @@ inline constexpr std::string_view RSDateTimeOutOfRange = "Date-time value out of
 // ---- end of replies ----
 
 // ---- Socket stack, socket handles, library loading ----
+inline constexpr std::string_view RSStackError = "Socket Error # %d\r\n%s";
+inline constexpr std::string_view RSStackEINTR = "Interrupted system call.";
+inline constexpr std::string_view RSStackEBADF = "Bad file number.";
+inline constexpr std::string_view RSStackEACCES = "Access denied.";
+inline constexpr std::string_view RSStackEFAULT = "Buffer fault.";
+inline constexpr std::string_view RSStackEINVAL = "Invalid argument.";
+inline constexpr std::string_view RSStackEMFILE = "Too many open files.";
+inline constexpr std::string_view RSStackEWOULDBLOCK = "Operation would block.";
+inline constexpr std::string_view RSStackEINPROGRESS = "Operation now in progress.";
+inline constexpr std::string_view RSStackEALREADY = "Operation already in progress.";
+inline constexpr std::string_view RSStackENOTSOCK = "Socket operation on non-socket.";
+inline constexpr std::string_view RSStackEDESTADDRREQ = "Destination address required.";
+inline constexpr std::string_view RSStackEMSGSIZE = "Message too long.";
+inline constexpr std::string_view RSStackEPROTOTYPE = "Protocol wrong type for socket.";
+inline constexpr std::string_view RSStackENOPROTOOPT = "Bad protocol option.";
+inline constexpr std::string_view RSStackEPROTONOSUPPORT = "Protocol not supported.";
+inline constexpr std::string_view RSStackESOCKTNOSUPPORT = "Socket type not supported.";
+inline constexpr std::string_view RSStackEOPNOTSUPP = "Operation not supported on socket.";
+inline constexpr std::string_view RSStackEPFNOSUPPORT = "Protocol family not supported.";
+inline constexpr std::string_view RSStackEAFNOSUPPORT =
+    "Address family not supported by protocol family.";
+inline constexpr std::string_view RSStackEADDRINUSE = "Address already in use.";
+inline constexpr std::string_view RSStackEADDRNOTAVAIL = "Cannot assign requested address.";
+inline constexpr std::string_view RSStackENETDOWN = "Network is down.";
+inline constexpr std::string_view RSStackENETUNREACH = "Network is unreachable.";
+inline constexpr std::string_view RSStackENETRESET = "Net dropped connection or reset.";
+inline constexpr std::string_view RSStackECONNABORTED = "Software caused connection abort.";
+inline constexpr std::string_view RSStackECONNRESET = "Connection reset by peer.";
+inline constexpr std::string_view RSStackENOBUFS = "No buffer space available.";
+inline constexpr std::string_view RSStackEISCONN = "Socket is already connected.";
+inline constexpr std::string_view RSStackENOTCONN = "Socket is not connected.";
+inline constexpr std::string_view RSStackESHUTDOWN = "Cannot send or receive after socket is closed.";
+inline constexpr std::string_view RSStackETOOMANYREFS = "Too many references, cannot splice.";
+inline constexpr std::string_view RSStackETIMEDOUT = "Connection timed out.";
+inline constexpr std::string_view RSStackECONNREFUSED = "Connection refused.";
+inline constexpr std::string_view RSStackELOOP = "Too many levels of symbolic links.";
+inline constexpr std::string_view RSStackENAMETOOLONG = "File name too long.";
+inline constexpr std::string_view RSStackEHOSTDOWN = "Host is down.";
+inline constexpr std::string_view RSStackEHOSTUNREACH = "No route to host.";
+inline constexpr std::string_view RSStackENOTEMPTY = "Directory not empty";
+inline constexpr std::string_view RSStackHOST_NOT_FOUND = "Host not found.";
+inline constexpr std::string_view RSIPVersionUnsupported =
+    "The requested IPVersion / Address family is not supported.";
+inline constexpr std::string_view RSIPv6Unavailable = "IPv6 unavailable";
+inline constexpr std::string_view RSInvalidServiceName = "%s is not a valid service.";
+inline constexpr std::string_view RSSetSizeExceeded = "Set Size Exceeded.";
+inline constexpr std::string_view RSPackageSizeTooBig = "Package Size Too Big.";
+inline constexpr std::string_view RSNotAllBytesSent = "Not all bytes sent.";
+inline constexpr std::string_view RSStackAlreadyCreated = "Stack already created.";
+inline constexpr std::string_view RSStackClassUndefined = "Stack Class is undefined.";
+inline constexpr std::string_view RSInvalidIPv6Address = "%s is not a valid IPv6 address";
+inline constexpr std::string_view RSRangeCheckError = "Range check error";
+inline constexpr std::string_view RSWinsockLoadError = "Error on loading Winsock2 library (%s)";
+inline constexpr std::string_view RSWinsockCallError = "Error on call to Winsock2 library function %s";
+inline constexpr std::string_view RSWinsockStubErrorMessage = "%s: %s";
+inline constexpr std::string_view RSCannotBindSocket =
+    "Could not bind socket. Address and port are already in use.";
+inline constexpr std::string_view RSInvalidPortRange = "Invalid Port Range (%d - %d)";
+inline constexpr std::string_view RSCannotBindRange = "Can not bind in port range (%d - %d)";
+inline constexpr std::string_view RSCannotSetIPVersionWhenConnected =
+    "Cannot change IPVersion when connected";
+inline constexpr std::string_view RSConnectionClosedGracefully = "Connection Closed Gracefully.";
+inline constexpr std::string_view RSCannotAssign = "Cannot assign a %s to a %s.";
+inline constexpr std::string_view RSOnlyOneAntiFreeze =
+    "Only one TIdAntiFreeze can exist per application.";
 // ---- end of socket stack ----
 
 // ---- Components, events, intercepts, thread-safe values ----
