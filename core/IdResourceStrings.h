@@ -101,9 +101,25 @@ inline constexpr std::string_view RSOnlyOneAntiFreeze =
 // ---- end of socket stack ----
 
 // ---- Components, events, intercepts, thread-safe values ----
+inline constexpr std::string_view RSStatusResolving = "Resolving hostname %s.";
+inline constexpr std::string_view RSStatusConnecting = "Connecting to %s.";
+inline constexpr std::string_view RSStatusConnected = "Connected.";
+inline constexpr std::string_view RSStatusDisconnecting = "Disconnecting.";
+inline constexpr std::string_view RSStatusDisconnected = "Disconnected.";
+inline constexpr std::string_view RSStatusText = "%s";
+inline constexpr std::string_view RSInterceptCircularLink = "%s: Circular links are not allowed";
+inline constexpr std::string_view RSWorkTargetCircularLink =
+    "%s: Circular work targets are not allowed";
 // ---- end of components ----
 
 // ---- Byte buffer ----
+inline constexpr std::string_view RSTooMuchDataInBuffer = "Too much data in buffer.";
+inline constexpr std::string_view RSNotEnoughDataInBuffer = "Not enough data in buffer. (%d/%d)";
+inline constexpr std::string_view RSBufferMissingTerminator = "Buffer terminator must be specified.";
+inline constexpr std::string_view RSBufferInvalidStartPos = "Buffer start position is invalid.";
+inline constexpr std::string_view RSBufferNoBytes = "No bytes in buffer.";
+inline constexpr std::string_view RSBufferIndexOutOfBounds = "Index out of bounds.";
+inline constexpr std::string_view RSBufferCapacityTooSmall = "Capacity cannot be smaller than Size";
 // ---- end of byte buffer ----
 
 // ---- I/O handler, command exchange, TCP client ----
