@@ -11,11 +11,25 @@ inline constexpr std::string_view RSInvalidIntegerValue = "'%s' is not a valid i
 inline constexpr std::string_view RSFailedTimeZoneInfo =
     "Failed attempting to retrieve time zone information.";
 inline constexpr std::string_view RSInvalidCharPos = "Invalid ACharPos";
+inline constexpr std::string_view RSAssertionFailure = "Assertion failure (%s)";
 inline constexpr std::string_view RSFileCreateError = "Cannot create file \"%s\". %s";
 inline constexpr std::string_view RSFileOpenError = "Cannot open file \"%s\". %s";
+inline constexpr std::string_view RSStreamReadError = "Stream read error";
+inline constexpr std::string_view RSStreamWriteError = "Stream write error";
+inline constexpr std::string_view RSStreamSeekError = "Stream seek error";
+inline constexpr std::string_view RSStreamSizeError = "Stream size error";
+inline constexpr std::string_view RSInvalidStreamPosition = "Invalid stream position";
+// A read, write, seek or size failure on a file: the operation's text, the path, the system text.
+inline constexpr std::string_view RSFileStreamIOError = "%s in file \"%s\". %s";
+inline constexpr std::string_view RSInvalidDate = "Invalid date (year %d, month %d, day %d)";
+inline constexpr std::string_view RSInvalidTime =
+    "Invalid time (hour %d, minute %d, second %d, millisecond %d)";
+inline constexpr std::string_view RSDateTimeOutOfRange = "Date-time value out of range";
 // ---- end of helpers ----
 
 // ---- Replies ----
+inline constexpr std::string_view RSReplyInvalidCode = "Reply Code is not valid: %s";
+inline constexpr std::string_view RSReplyCodeAlreadyExists = "Reply Code already exists: %s";
 // ---- end of replies ----
 
 // ---- Socket stack, socket handles, library loading ----
@@ -87,12 +101,44 @@ inline constexpr std::string_view RSOnlyOneAntiFreeze =
 // ---- end of socket stack ----
 
 // ---- Components, events, intercepts, thread-safe values ----
+inline constexpr std::string_view RSStatusResolving = "Resolving hostname %s.";
+inline constexpr std::string_view RSStatusConnecting = "Connecting to %s.";
+inline constexpr std::string_view RSStatusConnected = "Connected.";
+inline constexpr std::string_view RSStatusDisconnecting = "Disconnecting.";
+inline constexpr std::string_view RSStatusDisconnected = "Disconnected.";
+inline constexpr std::string_view RSStatusText = "%s";
+inline constexpr std::string_view RSInterceptCircularLink = "%s: Circular links are not allowed";
+inline constexpr std::string_view RSWorkTargetCircularLink =
+    "%s: Circular work targets are not allowed";
 // ---- end of components ----
 
 // ---- Byte buffer ----
+inline constexpr std::string_view RSTooMuchDataInBuffer = "Too much data in buffer.";
+inline constexpr std::string_view RSNotEnoughDataInBuffer = "Not enough data in buffer. (%d/%d)";
+inline constexpr std::string_view RSBufferMissingTerminator = "Buffer terminator must be specified.";
+inline constexpr std::string_view RSBufferInvalidStartPos = "Buffer start position is invalid.";
+inline constexpr std::string_view RSBufferNoBytes = "No bytes in buffer.";
+inline constexpr std::string_view RSBufferIndexOutOfBounds = "Index out of bounds.";
+inline constexpr std::string_view RSBufferCapacityTooSmall = "Capacity cannot be smaller than Size";
 // ---- end of byte buffer ----
 
 // ---- I/O handler, command exchange, TCP client ----
+// I/O handler (reading and writing)
+inline constexpr std::string_view RSNotConnected = "Not Connected";
+inline constexpr std::string_view RSReadTimeout = "Read timed out.";
+inline constexpr std::string_view RSReadLnMaxLineLengthExceeded = "Max line length exceeded.";
+inline constexpr std::string_view RSReadLnWaitMaxAttemptsExceeded =
+    "Max line read attempts exceeded.";
+inline constexpr std::string_view RSClosedSocket = "Disconnected.";
+inline constexpr std::string_view RSDataTooLargeForStream = "Data is too large for stream";
+inline constexpr std::string_view RSRequiresLargeStream =
+    "Set LargeStream to True to send streams greater than 2GB";
+inline constexpr std::string_view RSNoDataToRead = "No data to read.";
+inline constexpr std::string_view RSFileNotFound = "File \"%s\" not found";
+inline constexpr std::string_view RSIOHandlerTypeNotInstalled =
+    "No IOHandler of type %s is installed.";
+inline constexpr std::string_view RSTransportOverran = "The transport returned more bytes than asked for.";
+// end of I/O handler
 // ---- end of I/O handler ----
 
 // ---- Proxies and SOCKS ----
@@ -102,6 +148,7 @@ inline constexpr std::string_view RSOnlyOneAntiFreeze =
 // ---- end of listener ----
 
 // ---- Hashes and one-time passwords ----
+inline constexpr std::string_view RSOTPUnknownMethod = "Unknown OTP method";
 // ---- end of hashes ----
 
 // ---- FTP session ----
