@@ -77,8 +77,9 @@ private:
 
 namespace detail {
 // The number of bytes Send and SendTo hand to the platform: the buffer after AOffset,
-// limited to ASize when ASize is not negative, never below 0 and never above INT32_MAX.
-int32_t SendCount(size_t ABufferSize, int32_t AOffset, int32_t ASize);
+// limited to ASize when ASize is not negative, never below 0 and never above INT32_MAX. A
+// negative AOffset raises EIdAssertionFailure.
+int32_t SendCount(const TBytes& ABuffer, int32_t AOffset, int32_t ASize);
 } // namespace detail
 
 } // namespace ftpc

@@ -468,10 +468,11 @@ TIdPort TIdStackPosix::WSGetServByName(const std::string& AServiceName) {
   if (result != nullptr) {
     return ntohs(static_cast<uint16_t>(result->s_port));
   }
-  int64_t port = 0;
-  if (!detail::TryParseTrimmedDecimal(AServiceName, port)) {
+  const std::string number = Trim(AServiceName);
+  if (!IsIntegerText(number)) {
     throw EIdInvalidServiceName(FormatInvariant(RSInvalidServiceName, {AServiceName}));
   }
+  const int64_t port = ParseTrimmedInt64(number, -1);
   if (port < 0 || port > 65535) {
     throw EIdRangeError(std::string(RSRangeCheckError));
   }
