@@ -28,6 +28,8 @@ inline constexpr std::string_view RSDateTimeOutOfRange = "Date-time value out of
 // ---- end of helpers ----
 
 // ---- Replies ----
+inline constexpr std::string_view RSReplyInvalidCode = "Reply Code is not valid: %s";
+inline constexpr std::string_view RSReplyCodeAlreadyExists = "Reply Code already exists: %s";
 // ---- end of replies ----
 
 // ---- Socket stack, socket handles, library loading ----
@@ -121,6 +123,22 @@ inline constexpr std::string_view RSBufferCapacityTooSmall = "Capacity cannot be
 // ---- end of byte buffer ----
 
 // ---- I/O handler, command exchange, TCP client ----
+// I/O handler (reading and writing)
+inline constexpr std::string_view RSNotConnected = "Not Connected";
+inline constexpr std::string_view RSReadTimeout = "Read timed out.";
+inline constexpr std::string_view RSReadLnMaxLineLengthExceeded = "Max line length exceeded.";
+inline constexpr std::string_view RSReadLnWaitMaxAttemptsExceeded =
+    "Max line read attempts exceeded.";
+inline constexpr std::string_view RSClosedSocket = "Disconnected.";
+inline constexpr std::string_view RSDataTooLargeForStream = "Data is too large for stream";
+inline constexpr std::string_view RSRequiresLargeStream =
+    "Set LargeStream to True to send streams greater than 2GB";
+inline constexpr std::string_view RSNoDataToRead = "No data to read.";
+inline constexpr std::string_view RSFileNotFound = "File \"%s\" not found";
+inline constexpr std::string_view RSIOHandlerTypeNotInstalled =
+    "No IOHandler of type %s is installed.";
+inline constexpr std::string_view RSTransportOverran = "The transport returned more bytes than asked for.";
+// end of I/O handler
 // ---- end of I/O handler ----
 
 // ---- Proxies and SOCKS ----
