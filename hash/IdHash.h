@@ -58,8 +58,6 @@ protected:
   // with 0x80, zeros and its length in bits, big- or little-endian. VBlock holds the partial block.
   static void HashPaddedBlocks(TStream& AStream, int64_t ACount, TMessageBlock& VBlock,
                                bool ABigEndianLength, const TBlockSink& ACoder);
-  // Two upper-case hexadecimal digits per byte, in order.
-  static std::string BytesToHex(const TBytes& ABytes);
 };
 
 // Abstract 32-bit running hash: start, fold in bytes, end. The digest is the final value,
@@ -99,6 +97,9 @@ namespace detail {
 // True when acceleration is enabled and the processor offers the instructions in question.
 bool UseShaExtensions();
 bool UseCarrylessMultiply();
+
+// Two upper-case hexadecimal digits per byte, in order.
+std::string UpperHex(const TBytes& ABytes);
 
 // Byte-order helpers of the block transformations; compilers turn them into single loads.
 inline uint32_t LoadLE32(const uint8_t* AData) {

@@ -137,8 +137,7 @@ uint64_t TIdOTPCalculator::GenerateKeySHA1(std::string_view ASeed, std::string_v
 }
 
 std::string TIdOTPCalculator::ToHex(uint64_t AKey) {
-  return FormatInvariant("%.8X%.8X",
-                         {static_cast<uint32_t>(AKey >> 32), static_cast<uint32_t>(AKey)});
+  return detail::UpperHex(KeyBytes(AKey));
 }
 
 std::string TIdOTPCalculator::ToSixWordFormat(uint64_t AKey) {
