@@ -35,6 +35,8 @@ public:
 
 // Raised by the foundation helpers (conversions, positions, time zone).
 FTPC_DECLARE_EXCEPTION(EIdConvertError, EIdException);
+// A value outside the range its destination can hold (message RSRangeCheckError).
+FTPC_DECLARE_EXCEPTION(EIdRangeError, EIdException);
 FTPC_DECLARE_EXCEPTION(EIdFailedToRetreiveTimeZoneInfo, EIdException);
 
 } // namespace ftpc

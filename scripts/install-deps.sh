@@ -40,6 +40,68 @@ ftpc_install_build_deps() {
   ftpc_ensure_packages "${FTPC_BUILD_PACKAGES[@]}"
 }
 
+# Real servers and proxies the integration tests start on loopback ports. The three FTP daemons
+# conflict as packages (each provides ftp-server), so proftpd is installed and vsftpd and
+# pure-ftpd are only unpacked into a prefix of our own.
+FTPC_TEST_SERVER_PACKAGES=(proftpd-core proftpd-mod-crypto python3-pyftpdlib python3-openssl openssl
+  curl lftp libwrap0 libsodium23 libcap2 dante-server microsocks netcat-openbsd)
+FTPC_TEST_SERVERS_PREFIX=${FTPC_TEST_SERVERS_PREFIX:-/opt/ftpconsole-test-servers}
+FTPC_TEST_USER=ftptest   # its password is ftppass
+
+# Unpacks the binaries of vsftpd and pure-ftpd (no maintainer scripts run, no conflict).
+ftpc_extract_debs() {
+  local prefix=$1
+  shift
+  local work
+  work=$(mktemp -d)
+  # apt-get download writes into the current directory; the _apt sandbox warning is harmless.
+  (cd "$work" && chmod 755 . && apt-get download -qq "$@" 2>/dev/null)
+  local deb
+  for deb in "$work"/*.deb; do
+    dpkg-deb -x "$deb" "$prefix"
+  done
+  rm -rf "$work"
+}
+
+# System services on port 21 (and 1080) would take loopback ports away from the tests.
+ftpc_stop_system_ftp_service() {
+  if command -v systemctl >/dev/null 2>&1 && [ -d /run/systemd/system ]; then
+    systemctl disable --now proftpd danted >/dev/null 2>&1 || true
+  fi
+  if [ -f /run/proftpd.pid ] && kill -0 "$(cat /run/proftpd.pid)" 2>/dev/null; then
+    kill -TERM "$(cat /run/proftpd.pid)" || true
+  fi
+}
+
+# vsftpd logs in system users only; the tests log in as this one. The password is stored as a
+# SHA-512 crypt: the default yescrypt costs about 0.3 s per login, which every test would pay.
+FTPC_TEST_PASSWORD_HASH='$6$ftpctestsalt$.1zuGguIqVYePT/QoClWWkcO0dYCJHNce52VlMb6kELPmW5taleTzWp6sGkCVBlTVoGnlZxC4b2kdgwTC.wgY/'
+ftpc_ensure_test_user() {
+  if ! id "$FTPC_TEST_USER" >/dev/null 2>&1; then
+    useradd -M -d / -s /usr/sbin/nologin "$FTPC_TEST_USER"
+  fi
+  if [ "$(getent shadow "$FTPC_TEST_USER" | cut -d: -f2)" != "$FTPC_TEST_PASSWORD_HASH" ]; then
+    echo "$FTPC_TEST_USER:$FTPC_TEST_PASSWORD_HASH" | chpasswd -e
+  fi
+}
+
+ftpc_install_test_servers() {
+  # Without root the real-server tests skip themselves, so there is nothing to do.
+  [ "$(id -u)" -eq 0 ] || return 0
+  ftpc_ensure_packages "${FTPC_TEST_SERVER_PACKAGES[@]}"
+  ftpc_stop_system_ftp_service
+  if [ ! -x "$FTPC_TEST_SERVERS_PREFIX/usr/sbin/vsftpd" ] || [ ! -x "$FTPC_TEST_SERVERS_PREFIX/usr/sbin/pure-ftpd" ]; then
+    if [ "$ftpc_apt_updated" -eq 0 ]; then
+      apt-get update -qq
+      ftpc_apt_updated=1
+    fi
+    mkdir -p "$FTPC_TEST_SERVERS_PREFIX"
+    ftpc_extract_debs "$FTPC_TEST_SERVERS_PREFIX" vsftpd pure-ftpd
+  fi
+  ftpc_ensure_test_user
+}
+
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   ftpc_install_build_deps
+  ftpc_install_test_servers
 fi

@@ -1,0 +1,126 @@
+// The stack over POSIX sockets (the Linux build's start-up choice) and its socket list.
+// Platform headers stay inside IdStackPosix.cpp.
+#pragma once
+
+#include <vector>
+
+#include "stack/IdStackBSDBase.h"
+
+namespace ftpc {
+
+// Where a platform error number comes from; each source numbers its errors differently.
+enum TIdPlatformErrorSource : uint8_t {
+  pesErrno,    // errno of a socket call
+  pesResolver, // result of getaddrinfo / getnameinfo (EAI_*)
+  pesNetDb     // h_errno of the classic host lookups
+};
+
+class TIdStackPosix : public TIdStackBSDBase {
+public:
+  // Starts the socket library once per process; raises EIdStackInitializationFailed.
+  TIdStackPosix();
+
+  // The one mapping of platform error numbers onto the Windows Sockets numbers of the same
+  // name (ECONNREFUSED to 10061, EAI_NONAME to 11001, ...). Numbers without a counterpart
+  // pass unchanged.
+  static int WSAErrorFromPlatform(TIdPlatformErrorSource ASource, int ACode);
+
+  std::string HostByAddress(const std::string& AAddress,
+                            TIdIPVersion AIPVersion = Id_IPv4) override;
+  std::string HostName() override;
+  void AddLocalAddressesToList(std::vector<std::string>& AAddresses) override;
+  TIdPort WSGetServByName(const std::string& AServiceName) override;
+  std::vector<std::string> WSGetServByPort(TIdPort APortNumber) override;
+  bool CheckIPVersionSupport(TIdIPVersion AIPVersion) override;
+  bool SupportsIPv6() override;
+
+  TIdStackSocketHandle NewSocketHandle(int ASocketType, int AProtocol,
+                                       TIdIPVersion AIPVersion = Id_IPv4,
+                                       bool AOverlapped = false) override;
+  void Bind(TIdStackSocketHandle ASocket, const std::string& AIP, TIdPort APort,
+            TIdIPVersion AIPVersion = Id_IPv4) override;
+  void Connect(TIdStackSocketHandle ASocket, const std::string& AIP, TIdPort APort,
+               TIdIPVersion AIPVersion = Id_IPv4) override;
+  void Listen(TIdStackSocketHandle ASocket, int ABackLog) override;
+  using TIdStack::Accept;
+  TIdStackSocketHandle Accept(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort,
+                              TIdIPVersion& VIPVersion) override;
+  void Disconnect(TIdStackSocketHandle ASocket) override;
+  using TIdStack::GetSocketName;
+  void GetSocketName(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort,
+                     TIdIPVersion& VIPVersion) override;
+  using TIdStack::GetPeerName;
+  void GetPeerName(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort,
+                   TIdIPVersion& VIPVersion) override;
+  int32_t ReceiveMsg(TIdStackSocketHandle ASocket, TBytes& VBuffer, TIdPacketInfo& APkt,
+                     TIdIPVersion AIPVersion = Id_IPv4) override;
+
+  using TIdStack::SetSocketOption;
+  void SetSocketOption(TIdStackSocketHandle ASocket, int ALevel, int AOptName,
+                       const void* AOptVal, int32_t AOptLen) override;
+  void SetBlocking(TIdStackSocketHandle ASocket, bool ABlocking) override;
+  int IOControl(TIdStackSocketHandle ASocket, uint32_t ACmd, uint32_t& AArg) override;
+
+  int WSGetLastError() override;
+  void WSSetLastError(int AErr) override;
+
+  TIdStackSocketHandle WSSocket(int AFamily, int AStruct, int AProtocol,
+                                bool AOverlapped = false) override;
+  int WSGetSockOpt(TIdStackSocketHandle ASocket, int Alevel, int AOptname, void* AOptval,
+                   int32_t& AOptlen) override;
+  int32_t RecvFrom(TIdStackSocketHandle ASocket, void* ABuffer, size_t ALength, int AFlags,
+                   std::string& VIP, TIdPort& VPort, TIdIPVersion AIPVersion) override;
+  int32_t WSSendTo(TIdStackSocketHandle ASocket, const void* ABuffer, size_t ABufferLength,
+                   int AFlags, const std::string& AIP, TIdPort APort,
+                   TIdIPVersion AIPVersion) override;
+
+  std::string ClassName() const override { return "TIdStackPosix"; }
+
+protected:
+  std::string LookupHostAddress(const std::string& AHostName, TIdIPVersion AIPVersion) override;
+  int32_t WSRecv(TIdStackSocketHandle ASocket, void* ABuffer, size_t ABufLength,
+                 int AFlags) override;
+  int32_t WSSend(TIdStackSocketHandle ASocket, const void* ABuffer, size_t ABufLength,
+                 int AFlags) override;
+
+private:
+  std::string LookupWithResolver(const std::string& AHostName, TIdIPVersion AIPVersion);
+  std::string LookupWithHostEntry(const std::string& AHostName);
+  std::string HostByAddressWithResolver(const std::string& AAddress, TIdIPVersion AIPVersion);
+  std::string HostByAddressWithHostEntry(const std::string& AAddress);
+  // Completes a connect that a signal interrupted; raises when it failed.
+  void FinishInterruptedConnect(TIdStackSocketHandle ASocket);
+};
+
+// Up to 64 handles; waits use poll(), so descriptor numbers have no upper limit.
+class TIdSocketListPosix : public TIdSocketList {
+public:
+  // The socket-list class's Select: see TIdSocketList::Select.
+  static bool SelectLists(TIdSocketList* AReadList, TIdSocketList* AWriteList,
+                          TIdSocketList* AExceptList, int32_t ATimeout);
+
+  void Add(TIdStackSocketHandle AHandle) override;
+  void Remove(TIdStackSocketHandle AHandle) override;
+  int Count() const override;
+  TIdStackSocketHandle Item(int AIndex) const override;
+  void Clear() override;
+  std::unique_ptr<TIdSocketList> Clone() const override;
+  bool ContainsSocket(TIdStackSocketHandle AHandle) const override;
+  bool SelectRead(int32_t ATimeout = IdTimeoutInfinite) override;
+  bool SelectReadList(std::unique_ptr<TIdSocketList>& VSocketList,
+                      int32_t ATimeout = IdTimeoutInfinite) override;
+
+  // Copies of the handle set, taken and stored under the list's lock.
+  std::vector<TIdStackSocketHandle> GetFDSet() const;
+  void SetFDSet(const std::vector<TIdStackSocketHandle>& AHandles);
+
+  std::string ClassName() const override { return "TIdSocketListPosix"; }
+
+private:
+  // The handles ready for reading within ATimeout.
+  std::vector<TIdStackSocketHandle> WaitReadable(int32_t ATimeout) const;
+
+  std::vector<TIdStackSocketHandle> FHandles;
+};
+
+} // namespace ftpc

@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "global/IdStream.h"
+
+namespace ftpc {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh directory per test, removed with everything in it afterwards.
+class FileStreamTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "ftpc-streams-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    FDir = pattern;
+  }
+  void TearDown() override { fs::remove_all(FDir); }
+
+  std::string PathOf(const std::string& AName) const { return (FDir / AName).string(); }
+
+  std::string MakeFile(const std::string& AName, const std::string& AContent) const {
+    std::string path = PathOf(AName);
+    std::ofstream(path, std::ios::binary) << AContent;
+    return path;
+  }
+
+  static std::string ContentOf(const std::string& APath) {
+    std::ifstream in(APath, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  fs::path FDir;
+};
+
+enum TOpener { opCreate, opAppend, opReadShared, opReadDenyWrite };
+
+const char* OpenerName(TOpener AOpener) {
+  constexpr const char* kNames[] = {"Create", "Append", "ReadNonExclusive", "ReadExclusive"};
+  return kNames[AOpener];
+}
+
+std::unique_ptr<TFileStream> Open(TOpener AOpener, const std::string& APath) {
+  switch (AOpener) {
+  case opCreate:
+    return std::make_unique<TIdFileCreateStream>(APath);
+  case opAppend:
+    return std::make_unique<TIdAppendFileStream>(APath);
+  case opReadShared:
+    return std::make_unique<TIdReadFileNonExclusiveStream>(APath);
+  case opReadDenyWrite:
+    return std::make_unique<TIdReadFileExclusiveStream>(APath);
+  }
+  return nullptr;
+}
+
+struct TSharingCase {
+  TOpener First;
+  TOpener Second;
+  bool SecondMayOpen;
+};
+
+// Access and sharing of the four openers: Create (read-write, shares nothing), Append
+// (read-write, others may read), ReadNonExclusive (read, others may read and write),
+// ReadExclusive (read, others may read). A second opener fails when it wants access the first
+// denies, or denies access the first already has.
+constexpr TSharingCase kSharingCases[] = {
+    {opCreate, opCreate, false},           {opCreate, opAppend, false},
+    {opCreate, opReadShared, false},       {opCreate, opReadDenyWrite, false},
+    {opAppend, opCreate, false},           {opAppend, opAppend, false},
+    {opAppend, opReadShared, true},        {opAppend, opReadDenyWrite, false},
+    {opReadShared, opCreate, false},       {opReadShared, opAppend, true},
+    {opReadShared, opReadShared, true},    {opReadShared, opReadDenyWrite, true},
+    {opReadDenyWrite, opCreate, false},    {opReadDenyWrite, opAppend, false},
+    {opReadDenyWrite, opReadShared, true}, {opReadDenyWrite, opReadDenyWrite, true},
+};
+
+TEST_F(FileStreamTest, SecondOpenerIsRefusedExactlyWhenTheShareModesConflict) {
+  for (const TSharingCase& c : kSharingCases) {
+    SCOPED_TRACE(std::string(OpenerName(c.First)) + " then " + OpenerName(c.Second));
+    const std::string path = MakeFile("shared.bin", "0123456789");
+    auto first = Open(c.First, path);
+    if (c.SecondMayOpen) {
+      EXPECT_NO_THROW(Open(c.Second, path));
+    } else {
+      EXPECT_THROW(Open(c.Second, path), EIdFileStreamError);
+    }
+    first.reset();
+    EXPECT_NO_THROW(Open(c.Second, path)) << "the first opener's claim outlived it";
+  }
+}
+
+TEST_F(FileStreamTest, RefusedCreateLeavesTheOpenFileIntact) {
+  const std::string path = MakeFile("keep.bin", "precious");
+  TIdReadFileNonExclusiveStream reader(path);
+  EXPECT_THROW(TIdFileCreateStream{path}, EIdFileCreateError);
+  EXPECT_EQ(ContentOf(path), "precious");
+}
+
+TEST_F(FileStreamTest, OpenerInAnotherProcessSeesTheShareMode) {
+  const std::string path = MakeFile("other.bin", "data");
+  TIdAppendFileStream writer(path);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Only the plain attempts below run in the child; it reports through its exit code.
+    int code = 0;
+    try {
+      TIdReadFileExclusiveStream refused(path);
+      code |= 1;
+    } catch (const EIdFileOpenError&) {
+    }
+    try {
+      TIdReadFileNonExclusiveStream allowed(path);
+    } catch (const EIdFileOpenError&) {
+      code |= 2;
+    }
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(FileStreamTest, AppendStartsAtTheEndOfAnExistingFileAndCreatesAMissingOne) {
+  const std::string existing = MakeFile("resume.bin", std::string(1000, 'x'));
+  {
+    TIdAppendFileStream stream(existing);
+    EXPECT_EQ(stream.Position(), 1000);
+    stream.WriteBuffer("tail", 4);
+  }
+  EXPECT_EQ(ContentOf(existing), std::string(1000, 'x') + "tail");
+
+  const std::string missing = PathOf("new.bin");
+  {
+    TIdAppendFileStream stream(missing);
+    EXPECT_EQ(stream.Position(), 0);
+    EXPECT_EQ(stream.Size(), 0);
+  }
+  EXPECT_TRUE(fs::exists(missing));
+}
+
+TEST_F(FileStreamTest, CreateTruncatesAndReadsBackWhatItWrote) {
+  const std::string path = MakeFile("over.bin", "old contents");
+  TIdFileCreateStream stream(path);
+  EXPECT_EQ(stream.Size(), 0);
+  stream.WriteBuffer("abc", 3);
+  stream.SetPosition(0);
+  char back[3] = {};
+  stream.ReadBuffer(back, 3);
+  EXPECT_EQ(std::string(back, 3), "abc");
+  EXPECT_EQ(stream.Read(back, 3), 0);
+}
+
+struct TOpenErrorCase {
+  const char* Name;
+  std::function<void(const std::string& ADir)> Attempt;
+  std::string RelativePath;
+  std::string ExpectedPrefix;
+  std::string SystemText;
+};
+
+TEST_F(FileStreamTest, RefusedOpensNameTheFullPathAndTheSystemReason) {
+  const std::string busy = MakeFile("busy.bin", "x");
+  TIdFileCreateStream holder(busy);
+  const TOpenErrorCase cases[] = {
+      {"read missing", [](const std::string& d) { TIdReadFileExclusiveStream s(d + "/none"); },
+       "none", "Cannot open file", "No such file or directory"},
+      {"create in missing dir",
+       [](const std::string& d) { TIdFileCreateStream s(d + "/no/dir/f"); }, "no/dir/f",
+       "Cannot create file", "No such file or directory"},
+      {"read a directory", [](const std::string& d) { TIdReadFileNonExclusiveStream s(d); }, "",
+       "Cannot open file", "Is a directory"},
+      {"append to a busy file",
+       [](const std::string& d) { TIdAppendFileStream s(d + "/busy.bin"); }, "busy.bin",
+       "Cannot open file", "Device or resource busy"},
+  };
+  for (const TOpenErrorCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string path = c.RelativePath.empty() ? FDir.string() : PathOf(c.RelativePath);
+    try {
+      c.Attempt(FDir.string());
+      ADD_FAILURE() << "no error raised";
+    } catch (const EIdFileStreamError& e) {
+      EXPECT_EQ(e.Message(), c.ExpectedPrefix + " \"" + path + "\". " + c.SystemText);
+    }
+  }
+}
+
+TEST_F(FileStreamTest, RelativeNamesAreReportedAsFullPaths) {
+  const fs::path saved = fs::current_path();
+  fs::current_path(FDir);
+  try {
+    TIdReadFileNonExclusiveStream stream("sub/../absent.txt");
+    ADD_FAILURE() << "no error raised";
+  } catch (const EIdFileOpenError& e) {
+    EXPECT_EQ(e.Message(),
+              "Cannot open file \"" + PathOf("absent.txt") + "\". No such file or directory");
+  }
+  fs::current_path(saved);
+}
+
+} // namespace
+} // namespace ftpc
