@@ -98,9 +98,6 @@ namespace detail {
 bool UseShaExtensions();
 bool UseCarrylessMultiply();
 
-// Two upper-case hexadecimal digits per byte, in order.
-std::string UpperHex(const TBytes& ABytes);
-
 // Byte-order helpers of the block transformations; compilers turn them into single loads.
 inline uint32_t LoadLE32(const uint8_t* AData) {
   return static_cast<uint32_t>(AData[0]) | static_cast<uint32_t>(AData[1]) << 8 |

@@ -113,7 +113,7 @@ void RunBlocks(T4x4LongWordRecord& VState, const uint8_t* ABlocks, size_t ABlock
 } // namespace
 
 std::string TIdHashMessageDigest::HashToHex(const TBytes& AHash) {
-  return detail::UpperHex(AHash);
+  return BytesToHex(AHash);
 }
 
 TBytes TIdHashMessageDigest4::GetHashBytes(TStream& AStream, int64_t ACount) {

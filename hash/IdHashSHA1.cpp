@@ -142,7 +142,7 @@ TBytes TIdHashSHA1::GetHashBytes(TStream& AStream, int64_t ACount) {
 }
 
 std::string TIdHashSHA1::HashToHex(const TBytes& AHash) {
-  return detail::UpperHex(AHash);
+  return BytesToHex(AHash);
 }
 
 void TIdHashSHA1::Coder(const uint8_t* ABlocks, size_t ABlockCount) {
