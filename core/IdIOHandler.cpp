@@ -195,7 +195,9 @@ void TIdIOHandler::Close() {
   WriteBufferClear();
 }
 
-void TIdIOHandler::CloseGracefully() { FClosedGracefully = true; }
+void TIdIOHandler::CloseGracefully() {
+  FClosedGracefully = true;
+}
 
 void TIdIOHandler::AfterAccept() {}
 
@@ -217,13 +219,21 @@ bool TIdIOHandler::CheckForDataOnSource(int32_t ATimeout) {
 
 // ---- Properties -------------------------------------------------------------------------------
 
-std::string TIdIOHandler::Destination() const { return FDestination; }
+std::string TIdIOHandler::Destination() const {
+  return FDestination;
+}
 
-void TIdIOHandler::SetDestination(const std::string& AValue) { FDestination = AValue; }
+void TIdIOHandler::SetDestination(const std::string& AValue) {
+  FDestination = AValue;
+}
 
-void TIdIOHandler::SetHost(const std::string& AValue) { FHost = AValue; }
+void TIdIOHandler::SetHost(const std::string& AValue) {
+  FHost = AValue;
+}
 
-void TIdIOHandler::SetPort(int32_t AValue) { FPort = AValue; }
+void TIdIOHandler::SetPort(int32_t AValue) {
+  FPort = AValue;
+}
 
 void TIdIOHandler::SetIntercept(TIdConnectionIntercept* AValue) {
   if (AValue == FIntercept) {
@@ -245,9 +255,13 @@ void TIdIOHandler::Notification(TIdInitializerComponent* AComponent, TOperation 
   TIdComponent::Notification(AComponent, AOperation);
 }
 
-void TIdIOHandler::SetRecvBufferSize(int32_t AValue) { FRecvBufferSize = std::max(AValue, 1); }
+void TIdIOHandler::SetRecvBufferSize(int32_t AValue) {
+  FRecvBufferSize = std::max(AValue, 1);
+}
 
-void TIdIOHandler::SetSendBufferSize(int32_t AValue) { FSendBufferSize = std::max(AValue, 1); }
+void TIdIOHandler::SetSendBufferSize(int32_t AValue) {
+  FSendBufferSize = std::max(AValue, 1);
+}
 
 void TIdIOHandler::SetDefStringEncoding(TEncoding* AValue) {
   FDefStringEncoding = ResolveEncoding(AValue);
@@ -427,9 +441,8 @@ bool TIdIOHandler::FindTerminator(TLineSearch& VSearch) {
   if (size == 0) {
     return false;
   }
-  VSearch.TermPos = VSearch.StartPos < size
-                        ? FInputBuffer->IndexOf(VSearch.Terminator, VSearch.StartPos)
-                        : -1;
+  VSearch.TermPos =
+      VSearch.StartPos < size ? FInputBuffer->IndexOf(VSearch.Terminator, VSearch.StartPos) : -1;
   const auto termLength = static_cast<int32_t>(VSearch.Terminator.size());
   VSearch.StartPos = std::max(size - (termLength - 1), 0);
   return VSearch.TermPos >= 0;
@@ -548,15 +561,25 @@ template <typename T> T TIdIOHandler::ReadValue(bool AConvert) {
   return value;
 }
 
-uint8_t TIdIOHandler::ReadByte() { return ReadValue<uint8_t>(false); }
+uint8_t TIdIOHandler::ReadByte() {
+  return ReadValue<uint8_t>(false);
+}
 
-int16_t TIdIOHandler::ReadSmallInt(bool AConvert) { return ReadValue<int16_t>(AConvert); }
+int16_t TIdIOHandler::ReadSmallInt(bool AConvert) {
+  return ReadValue<int16_t>(AConvert);
+}
 
-int32_t TIdIOHandler::ReadLongInt(bool AConvert) { return ReadValue<int32_t>(AConvert); }
+int32_t TIdIOHandler::ReadLongInt(bool AConvert) {
+  return ReadValue<int32_t>(AConvert);
+}
 
-uint32_t TIdIOHandler::ReadLongWord(bool AConvert) { return ReadValue<uint32_t>(AConvert); }
+uint32_t TIdIOHandler::ReadLongWord(bool AConvert) {
+  return ReadValue<uint32_t>(AConvert);
+}
 
-int64_t TIdIOHandler::ReadInt64(bool AConvert) { return ReadValue<int64_t>(AConvert); }
+int64_t TIdIOHandler::ReadInt64(bool AConvert) {
+  return ReadValue<int64_t>(AConvert);
+}
 
 std::string TIdIOHandler::ReadChar(TEncoding* AEncoding) {
   TEncoding* encoding = EncodingOrDefault(AEncoding);
@@ -623,8 +646,7 @@ int32_t TIdIOHandler::MoveBufferedToStream(TStream& AStream, int64_t AMax) {
   if (buffered == 0) {
     return 0;
   }
-  const auto count =
-      static_cast<int32_t>(AMax < 0 ? buffered : std::min<int64_t>(buffered, AMax));
+  const auto count = static_cast<int32_t>(AMax < 0 ? buffered : std::min<int64_t>(buffered, AMax));
   FInputBuffer->ExtractToStream(AStream, count);
   return count;
 }
@@ -688,7 +710,8 @@ std::string TIdIOHandler::AllData(TEncoding* AEncoding) {
         while (FillInputBuffer(false, kAllDataWaitMs, false) != 0) {
         }
       }
-    } catch (const EIdException&) { // NOLINT(bugprone-empty-catch): the data read so far is the answer
+    } catch (
+        const EIdException&) { // NOLINT(bugprone-empty-catch): the data read so far is the answer
     }
     result = InputBufferAsString(AEncoding);
   } catch (...) {
@@ -721,7 +744,8 @@ std::string TIdIOHandler::WaitFor(const std::string& AString, bool ARemoveFromBu
   return result;
 }
 
-// ---- Capture and interactive input ---------------------------------------------------------------
+// ---- Capture and interactive input
+// ---------------------------------------------------------------
 
 void TIdIOHandler::Capture(TStream& ADest, const std::string& ADelim, bool AUsesDotTransparency,
                            TEncoding* AEncoding) {
@@ -774,8 +798,7 @@ void TIdIOHandler::PerformCapture(const std::function<void(const std::string&)>&
 std::string TIdIOHandler::InputLn(const std::string& AMask, bool AEcho, int32_t ATabWidth,
                                   int32_t AMaxLineLength, TEncoding* AEncoding) {
   TEncoding* encoding = EncodingOrDefault(AEncoding);
-  const auto maxLength =
-      static_cast<size_t>(AMaxLineLength < 0 ? FMaxLineLength : AMaxLineLength);
+  const auto maxLength = static_cast<size_t>(AMaxLineLength < 0 ? FMaxLineLength : AMaxLineLength);
   std::string line;
   for (;;) {
     std::string ch = ReadChar(encoding);
@@ -832,19 +855,30 @@ void TIdIOHandler::InputBufferToStream(TStream& AStream, int32_t AByteCount) {
   FInputBuffer->ExtractToStream(AStream, AByteCount);
 }
 
-bool TIdIOHandler::InputBufferIsEmpty() const { return FInputBuffer->Size() == 0; }
+bool TIdIOHandler::InputBufferIsEmpty() const {
+  return FInputBuffer->Size() == 0;
+}
 
-// ---- TIdDiscardStream -------------------------------------------------------------------------------
+// ---- TIdDiscardStream
+// -------------------------------------------------------------------------------
 
-int32_t TIdDiscardStream::ReadIntoBytes(TBytes&, int32_t, int32_t) { return 0; }
+int32_t TIdDiscardStream::ReadIntoBytes(TBytes&, int32_t, int32_t) {
+  return 0;
+}
 
-int32_t TIdDiscardStream::WriteFromBytes(const TBytes&, int32_t, int32_t ACount) { return ACount; }
+int32_t TIdDiscardStream::WriteFromBytes(const TBytes&, int32_t, int32_t ACount) {
+  return ACount;
+}
 
-int64_t TIdDiscardStream::SeekPosition(int64_t, TSeekOrigin) { return 0; }
+int64_t TIdDiscardStream::SeekPosition(int64_t, TSeekOrigin) {
+  return 0;
+}
 
 void TIdDiscardStream::ChangeSize(int64_t) {}
 
-int64_t TIdDiscardStream::ReadIntoSpan(std::span<uint8_t>) { return 0; }
+int64_t TIdDiscardStream::ReadIntoSpan(std::span<uint8_t>) {
+  return 0;
+}
 
 int64_t TIdDiscardStream::WriteFromSpan(std::span<const uint8_t> ABuffer) {
   return static_cast<int64_t>(ABuffer.size());

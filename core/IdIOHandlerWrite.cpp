@@ -125,7 +125,8 @@ void TIdIOHandler::NoteSendFailure(int AErrorCode) {
   }
 }
 
-// ---- Text and values ------------------------------------------------------------------------------
+// ---- Text and values
+// ------------------------------------------------------------------------------
 
 void TIdIOHandler::Write(const std::string& AOut, TEncoding* AEncoding) {
   if (AOut.empty()) {
@@ -134,7 +135,9 @@ void TIdIOHandler::Write(const std::string& AOut, TEncoding* AEncoding) {
   Write(EncodingOrDefault(AEncoding)->GetBytes(AOut));
 }
 
-void TIdIOHandler::WriteLn(TEncoding* AEncoding) { WriteLn(std::string(), AEncoding); }
+void TIdIOHandler::WriteLn(TEncoding* AEncoding) {
+  WriteLn(std::string(), AEncoding);
+}
 
 void TIdIOHandler::WriteLn(const std::string& AOut, TEncoding* AEncoding) {
   // Text and line end leave as one block, so a line is never split across two sends.
@@ -185,21 +188,32 @@ void TIdIOHandler::WriteRFCStrings(const TStrings& AStrings, bool AWriteTerminat
   }
 }
 
-void TIdIOHandler::Write(uint8_t AValue) { Write(TBytes{AValue}); }
+void TIdIOHandler::Write(uint8_t AValue) {
+  Write(TBytes{AValue});
+}
 
 void TIdIOHandler::Write(char AValue, TEncoding* AEncoding) {
   Write(std::string(1, AValue), AEncoding);
 }
 
-void TIdIOHandler::Write(int16_t AValue, bool AConvert) { Write(ValueBytes(AValue, AConvert)); }
+void TIdIOHandler::Write(int16_t AValue, bool AConvert) {
+  Write(ValueBytes(AValue, AConvert));
+}
 
-void TIdIOHandler::Write(int32_t AValue, bool AConvert) { Write(ValueBytes(AValue, AConvert)); }
+void TIdIOHandler::Write(int32_t AValue, bool AConvert) {
+  Write(ValueBytes(AValue, AConvert));
+}
 
-void TIdIOHandler::Write(uint32_t AValue, bool AConvert) { Write(ValueBytes(AValue, AConvert)); }
+void TIdIOHandler::Write(uint32_t AValue, bool AConvert) {
+  Write(ValueBytes(AValue, AConvert));
+}
 
-void TIdIOHandler::Write(int64_t AValue, bool AConvert) { Write(ValueBytes(AValue, AConvert)); }
+void TIdIOHandler::Write(int64_t AValue, bool AConvert) {
+  Write(ValueBytes(AValue, AConvert));
+}
 
-// ---- Streams and files ------------------------------------------------------------------------------
+// ---- Streams and files
+// ------------------------------------------------------------------------------
 
 void TIdIOHandler::Write(TStream& AStream, int64_t ASize, bool AWriteByteCount) {
   const int64_t size = StreamUploadSize(AStream, ASize);
@@ -265,7 +279,8 @@ int64_t TIdIOHandler::WriteFile(const std::string& AFile, bool AEnableTransferFi
   return stream.Size();
 }
 
-// ---- Write buffering ----------------------------------------------------------------------------------
+// ---- Write buffering
+// ----------------------------------------------------------------------------------
 
 void TIdIOHandler::WriteBufferOpen(int32_t AThreshold) {
   if (FWriteBuffer != nullptr) {
