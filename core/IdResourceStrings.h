@@ -21,8 +21,6 @@ inline constexpr std::string_view RSStreamSizeError = "Stream size error";
 inline constexpr std::string_view RSInvalidStreamPosition = "Invalid stream position";
 // A read, write, seek or size failure on a file: the operation's text, the path, the system text.
 inline constexpr std::string_view RSFileStreamIOError = "%s in file \"%s\". %s";
-// A stream helper called with an argument its contract forbids (a negative offset, ...).
-inline constexpr std::string_view RSStreamInvalidArgument = "Invalid argument to %s";
 inline constexpr std::string_view RSInvalidDate = "Invalid date (year %d, month %d, day %d)";
 inline constexpr std::string_view RSInvalidTime =
     "Invalid time (hour %d, minute %d, second %d, millisecond %d)";
@@ -30,6 +28,8 @@ inline constexpr std::string_view RSDateTimeOutOfRange = "Date-time value out of
 // ---- end of helpers ----
 
 // ---- Replies ----
+inline constexpr std::string_view RSReplyInvalidCode = "Reply Code is not valid: %s";
+inline constexpr std::string_view RSReplyCodeAlreadyExists = "Reply Code already exists: %s";
 // ---- end of replies ----
 
 // ---- Socket stack, socket handles, library loading ----
@@ -95,7 +95,7 @@ inline constexpr std::string_view RSCannotBindRange = "Can not bind in port rang
 inline constexpr std::string_view RSCannotSetIPVersionWhenConnected =
     "Cannot change IPVersion when connected";
 inline constexpr std::string_view RSConnectionClosedGracefully = "Connection Closed Gracefully.";
-inline constexpr std::string_view RSCannotAssign = "Cannot assign a %s to a %s.";
+inline constexpr std::string_view RSCannotAssign = "Cannot assign a %s to a %s";
 inline constexpr std::string_view RSOnlyOneAntiFreeze =
     "Only one TIdAntiFreeze can exist per application.";
 // ---- end of socket stack ----
@@ -149,6 +149,7 @@ inline constexpr std::string_view RSTransportOverran =
 // ---- end of listener ----
 
 // ---- Hashes and one-time passwords ----
+inline constexpr std::string_view RSOTPUnknownMethod = "Unknown OTP method";
 // ---- end of hashes ----
 
 // ---- FTP session ----
