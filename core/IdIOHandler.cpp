@@ -7,6 +7,7 @@
 #include <limits>
 #include <mutex>
 
+#include "core/IdAntiFreezeBase.h"
 #include "core/IdBuffer.h"
 #include "core/IdIntercept.h"
 #include "core/IdResourceStrings.h"
@@ -265,12 +266,6 @@ void TIdIOHandler::SetSendBufferSize(int32_t AValue) {
 
 void TIdIOHandler::SetDefStringEncoding(TEncoding* AValue) {
   FDefStringEncoding = ResolveEncoding(AValue);
-}
-
-void TIdIOHandler::AntiFreezeProcess(bool AIdle) {
-  // ANTI-FREEZE: becomes TIdAntiFreezeBase::DoProcess(AIdle) once core/IdAntiFreezeBase.h is
-  // in the build.
-  (void)AIdle;
 }
 
 int32_t TIdIOHandler::ResolveReadTimeout(int32_t ATimeout) const {
@@ -612,7 +607,7 @@ void TIdIOHandler::ReadStream(TStream& AStream, int64_t AByteCount, bool AReadUn
         break;
       }
       count -= piece;
-      AntiFreezeProcess(true);
+      TIdAntiFreezeBase::DoProcess(true);
     }
   } catch (...) {
     FinishReadStream(AStream);
@@ -770,29 +765,22 @@ void TIdIOHandler::PerformCapture(const std::function<void(const std::string&)>&
                                   const std::string& ADelim, bool AUsesDotTransparency,
                                   TEncoding* AEncoding) {
   int32_t captured = 0;
-  BeginWork(wmRead);
-  try {
-    for (;;) {
-      std::string line = ReadLn(AEncoding);
-      if (FReadLnTimedOut) {
-        throw EIdReadTimeout(std::string(RSReadTimeout));
-      }
-      if (line == ADelim) {
-        break;
-      }
-      if (AUsesDotTransparency && line.starts_with("..")) {
-        line.erase(0, 1);
-      }
-      if (FMaxCapturedLines < 0 || captured < FMaxCapturedLines) {
-        AOnLine(line);
-        ++captured;
-      }
+  for (;;) {
+    std::string line = ReadLn(AEncoding);
+    if (FReadLnTimedOut) {
+      throw EIdReadTimeout(std::string(RSReadTimeout));
     }
-  } catch (...) {
-    EndWork(wmRead);
-    throw;
+    if (line == ADelim) {
+      return;
+    }
+    if (AUsesDotTransparency && line.starts_with("..")) {
+      line.erase(0, 1);
+    }
+    if (FMaxCapturedLines < 0 || captured < FMaxCapturedLines) {
+      AOnLine(line);
+      ++captured;
+    }
   }
-  EndWork(wmRead);
 }
 
 std::string TIdIOHandler::InputLn(const std::string& AMask, bool AEcho, int32_t ATabWidth,

@@ -345,8 +345,6 @@ private:
     int32_t Added = 0;
   };
 
-  // Lets the process's idle processing run between pieces (AIdle) and after partial sends.
-  static void AntiFreezeProcess(bool AIdle);
   int32_t ResolveReadTimeout(int32_t ATimeout) const;
   TEncoding* EncodingOrDefault(TEncoding* AEncoding) const;
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/IdAntiFreezeBase.h"
 #include "core/IdBuffer.h"
 #include "core/IdIOHandler.h"
 #include "core/IdIntercept.h"
@@ -82,7 +83,7 @@ void TIdIOHandler::SendAll(std::span<const uint8_t> ABytes) {
   while (position < ABytes.size()) {
     const std::span<const uint8_t> rest = ABytes.subspan(position);
     const auto sent = static_cast<size_t>(SendChecked(rest));
-    AntiFreezeProcess(false);
+    TIdAntiFreezeBase::DoProcess(false);
     if (sent == 0) {
       // A transport that takes nothing has lost its peer; without this the loop would
       // never end while unread input is buffered.

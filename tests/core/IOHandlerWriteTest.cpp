@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/IOHandlerTestKit.h"
+#include "core/IdAntiFreezeBase.h"
 #include "core/IdIOHandler.h"
 #include "core/IdIntercept.h"
 #include "stack/IdStack.h"
@@ -347,6 +348,28 @@ TEST(IOHandlerWriteFile, SendsTheWholeFileAndReturnsItsSize) {
   } catch (const EIdFileNotFound& e) {
     EXPECT_EQ(e.Message(), "File \"" + path.string() + "\" not found");
   }
+}
+
+// ---- Idle processing -------------------------------------------------------------------------------
+
+class TCountingAntiFreeze : public TIdAntiFreezeBase {
+public:
+  int32_t Calls = 0;
+  void Process() override { ++Calls; }
+};
+
+TEST(IOHandlerAntiFreeze, RunsAfterEachStreamPieceAndEachPartialSend) {
+  TConnectedPair pair;
+  TCountingAntiFreeze antiFreeze;
+  pair.Peer->Send(std::string(3 * IdRecvBufferSizeDefault, 'p'));
+  TIdDiscardStream sink;
+  pair.Handler->ReadStream(sink, 3 * IdRecvBufferSizeDefault);
+  EXPECT_EQ(antiFreeze.Calls, 3);
+
+  antiFreeze.SetOnlyWhenIdle(false); // sends are not idle time
+  pair.Handler->MaxSendChunk = 2;
+  pair.Handler->WriteLn("abcd");
+  EXPECT_EQ(antiFreeze.Calls, 6);
 }
 
 } // namespace
