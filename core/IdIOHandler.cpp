@@ -300,7 +300,9 @@ int32_t TIdIOHandler::FillInputBufferUpTo(bool ARaiseExceptionIfDisconnected, in
     return 0;
   }
   for (;;) {
-    if (!Readable(timeout)) {
+    // A wait without limit is the blocking receive itself: asking Readable first would only
+    // add a readiness call per block to a download.
+    if (timeout != IdTimeoutWaitForever && !Readable(timeout)) {
       if (ARaiseExceptionOnTimeout) {
         throw EIdReadTimeout(std::string(RSReadTimeout));
       }
