@@ -137,7 +137,8 @@ inline constexpr std::string_view RSNoDataToRead = "No data to read.";
 inline constexpr std::string_view RSFileNotFound = "File \"%s\" not found";
 inline constexpr std::string_view RSIOHandlerTypeNotInstalled =
     "No IOHandler of type %s is installed.";
-inline constexpr std::string_view RSTransportOverran = "The transport returned more bytes than asked for.";
+inline constexpr std::string_view RSTransportOverran =
+    "The transport returned more bytes than asked for.";
 // end of I/O handler
 // ---- end of I/O handler ----
 
