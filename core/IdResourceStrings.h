@@ -95,7 +95,7 @@ inline constexpr std::string_view RSCannotBindRange = "Can not bind in port rang
 inline constexpr std::string_view RSCannotSetIPVersionWhenConnected =
     "Cannot change IPVersion when connected";
 inline constexpr std::string_view RSConnectionClosedGracefully = "Connection Closed Gracefully.";
-inline constexpr std::string_view RSCannotAssign = "Cannot assign a %s to a %s.";
+inline constexpr std::string_view RSCannotAssign = "Cannot assign a %s to a %s";
 inline constexpr std::string_view RSOnlyOneAntiFreeze =
     "Only one TIdAntiFreeze can exist per application.";
 // ---- end of socket stack ----

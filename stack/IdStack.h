@@ -236,6 +236,17 @@ private:
 // The stack instance, or null while nobody has registered a use of it.
 TIdStack* GStack();
 
+// Registers one stack use for its lifetime (IncUsage on creation, DecUsage on destruction).
+class TIdStackUser {
+public:
+  TIdStackUser() { TIdStack::IncUsage(); }
+  ~TIdStackUser() { TIdStack::DecUsage(); }
+  TIdStackUser(const TIdStackUser&) = delete;
+  TIdStackUser& operator=(const TIdStackUser&) = delete;
+  // The stack this user keeps alive.
+  TIdStack& Stack() const { return *GStack(); }
+};
+
 // The classes chosen at start-up; tests and other platforms may replace them. Setting the
 // stack class takes effect at the next creation of the instance.
 const TIdStackClass* StackClass();

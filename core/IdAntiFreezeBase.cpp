@@ -1,0 +1,76 @@
+#include "core/IdAntiFreezeBase.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "core/IdResourceStrings.h"
+
+namespace ftpc {
+
+namespace {
+
+std::atomic<TIdAntiFreezeBase*> GAntiFreeze{nullptr};
+
+// Static initialisation runs on the main thread, before main().
+const std::thread::id GMainThreadId = std::this_thread::get_id();
+
+bool CallerIsMainThread() { return std::this_thread::get_id() == GMainThreadId; }
+
+void SleepFor(int32_t AMilliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(std::max(AMilliseconds, 0)));
+}
+
+} // namespace
+
+TIdAntiFreezeBase::TIdAntiFreezeBase() {
+  TIdAntiFreezeBase* expected = nullptr;
+  if (!GAntiFreeze.compare_exchange_strong(expected, this)) {
+    throw EIdException(std::string(RSOnlyOneAntiFreeze));
+  }
+}
+
+TIdAntiFreezeBase::~TIdAntiFreezeBase() {
+  TIdAntiFreezeBase* expected = this;
+  GAntiFreeze.compare_exchange_strong(expected, nullptr);
+}
+
+TIdAntiFreezeBase* TIdAntiFreezeBase::Instance() { return GAntiFreeze.load(); }
+
+bool TIdAntiFreezeBase::ShouldUse() {
+  // Only the main thread may look at the instance: it is created and destroyed there.
+  if (!CallerIsMainThread()) {
+    return false;
+  }
+  const TIdAntiFreezeBase* instance = Instance();
+  return instance != nullptr && instance->Active();
+}
+
+void TIdAntiFreezeBase::DoProcess(bool AIdle, bool AOverride) {
+  if (!ShouldUse()) {
+    return;
+  }
+  TIdAntiFreezeBase* instance = Instance();
+  if (AIdle || !instance->OnlyWhenIdle() || AOverride) {
+    instance->Process();
+  }
+}
+
+void TIdAntiFreezeBase::Sleep(int32_t ATimeout) {
+  if (!ShouldUse()) {
+    SleepFor(ATimeout);
+    return;
+  }
+  // A non-positive idle time-out counts as 1 ms, so that every step makes progress.
+  const int32_t step = std::max(Instance()->IdleTimeOut(), 1);
+  int32_t remaining = ATimeout;
+  while (remaining > 0) {
+    const int32_t slice = std::min(step, remaining);
+    SleepFor(slice);
+    remaining -= slice;
+    DoProcess(true);
+  }
+}
+
+} // namespace ftpc
