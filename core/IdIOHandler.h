@@ -333,23 +333,44 @@ protected:
 
 private:
   struct TLineSearch;
+  // What one receive brought: Received bytes from the source (0: the source ended) and the
+  // bytes Added to the input buffer after the intercept.
+  struct TReceiveResult {
+    int32_t Received = 0;
+    int32_t Added = 0;
+  };
 
+  // Lets the process's idle processing run between pieces (AIdle) and after partial sends.
+  static void AntiFreezeProcess(bool AIdle);
   int32_t ResolveReadTimeout(int32_t ATimeout) const;
   TEncoding* EncodingOrDefault(TEncoding* AEncoding) const;
-  int32_t ReceiveIntoInputBuffer(int32_t AMaxCount);
+
+  // Reading from the source.
+  int32_t FillInputBufferUpTo(bool ARaiseExceptionIfDisconnected, int32_t ATimeout,
+                              bool ARaiseExceptionOnTimeout, int32_t AMaxReceive);
+  TReceiveResult ReceiveIntoInputBuffer(int32_t AMaxReceive);
   int32_t ReceiveChecked(std::span<uint8_t> VBuffer);
-  int32_t HandleReceiveFailure(int AErrorCode);
-  void ApplyReceiveIntercept(std::span<const uint8_t> ARaw);
-  bool FindTerminator(TLineSearch& VSearch);
-  std::string TakeLine(int32_t ATermPos, const TBytes& ATerminator, TEncoding* AEncoding);
-  std::string TakeSplitPart(int32_t AMaxLineLength, TEncoding* AEncoding);
+  int32_t HandleReceiveFailure(int AErrorCode, bool ARethrow);
   void EnsureInputBytes(int32_t AByteCount, int32_t AMaxReceive);
-  void ReadInto(uint8_t* VBuffer, int32_t AByteCount);
-  int64_t ReadStreamCount(int64_t AByteCount, bool AReadUntilDisconnect);
-  void PresizeStream(TStream& AStream, int64_t ACount);
+
+  // Lines.
+  bool FindTerminator(TLineSearch& VSearch);
+  bool LineTooLong(const TLineSearch& ASearch, int32_t AMaxLength) const;
+  std::string TakeLine(const TLineSearch& ASearch, TEncoding* AEncoding);
+  template <typename T> T ReadValue(bool AConvert);
+  void EraseLastCharacter(std::string& VLine, bool AEcho, TEncoding* AEncoding);
+
+  // Streams.
+  int64_t ReadStreamCount();
+  void PresizeStream(TStream& AStream, int64_t ACount, bool AAllocate);
+  int32_t MoveBufferedToStream(TStream& AStream, int64_t AMax);
   bool ReadStreamPiece(TStream& AStream, int32_t APiece, bool AUntilClose);
+  void FinishReadStream(TStream& AStream);
+
+  // Writing.
   void SendAll(std::span<const uint8_t> ABytes);
-  void HandleSendFailure(int AErrorCode);
+  int32_t SendChecked(std::span<const uint8_t> ABuffer);
+  void NoteSendFailure(int AErrorCode);
   void FlushWriteBufferAtThreshold();
   int64_t StreamUploadSize(TStream& AStream, int64_t ASize);
   void WriteStreamBody(TStream& AStream, int64_t ASize);
