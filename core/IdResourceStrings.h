@@ -21,8 +21,6 @@ inline constexpr std::string_view RSStreamSizeError = "Stream size error";
 inline constexpr std::string_view RSInvalidStreamPosition = "Invalid stream position";
 // A read, write, seek or size failure on a file: the operation's text, the path, the system text.
 inline constexpr std::string_view RSFileStreamIOError = "%s in file \"%s\". %s";
-// A stream helper called with an argument its contract forbids (a negative offset, ...).
-inline constexpr std::string_view RSStreamInvalidArgument = "Invalid argument to %s";
 inline constexpr std::string_view RSInvalidDate = "Invalid date (year %d, month %d, day %d)";
 inline constexpr std::string_view RSInvalidTime =
     "Invalid time (hour %d, minute %d, second %d, millisecond %d)";
@@ -30,6 +28,8 @@ inline constexpr std::string_view RSDateTimeOutOfRange = "Date-time value out of
 // ---- end of helpers ----
 
 // ---- Replies ----
+inline constexpr std::string_view RSReplyInvalidCode = "Reply Code is not valid: %s";
+inline constexpr std::string_view RSReplyCodeAlreadyExists = "Reply Code already exists: %s";
 // ---- end of replies ----
 
 // ---- Socket stack, socket handles, library loading ----
@@ -148,6 +148,7 @@ inline constexpr std::string_view RSTransportOverran = "The transport returned m
 // ---- end of listener ----
 
 // ---- Hashes and one-time passwords ----
+inline constexpr std::string_view RSOTPUnknownMethod = "Unknown OTP method";
 // ---- end of hashes ----
 
 // ---- FTP session ----
