@@ -188,6 +188,14 @@ int32_t TIdSocketHandle::Send(const TBytes& ABuffer, int32_t AOffset, int32_t AS
 
 int32_t TIdSocketHandle::Receive(TBytes& VBuffer) { return Stack().Receive(Handle(), VBuffer); }
 
+int32_t TIdSocketHandle::Send(std::span<const uint8_t> ABuffer) {
+  return Stack().Send(Handle(), ABuffer);
+}
+
+int32_t TIdSocketHandle::Receive(std::span<uint8_t> VBuffer) {
+  return Stack().Receive(Handle(), VBuffer);
+}
+
 void TIdSocketHandle::SendTo(const std::string& AIP, TIdPort APort, const TBytes& ABuffer,
                              TIdIPVersion AIPVersion) {
   SendTo(AIP, APort, ABuffer, 0, -1, AIPVersion);

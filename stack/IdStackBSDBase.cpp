@@ -98,6 +98,10 @@ void TIdStackBSDBase::TranslateStringToTInAddr(std::string_view AIP, std::span<u
 // ---- Transfers -------------------------------------------------------------------------------
 
 int32_t TIdStackBSDBase::Receive(TIdStackSocketHandle ASocket, TBytes& VBuffer) {
+  return Receive(ASocket, std::span<uint8_t>(VBuffer));
+}
+
+int32_t TIdStackBSDBase::Receive(TIdStackSocketHandle ASocket, std::span<uint8_t> VBuffer) {
   if (VBuffer.empty()) {
     RaiseRangeError();
   }
@@ -110,7 +114,14 @@ int32_t TIdStackBSDBase::Send(TIdStackSocketHandle ASocket, const TBytes& ABuffe
   if (count <= 0) {
     return count;
   }
-  return CheckForSocketError(WSSend(ASocket, ABuffer.data() + AOffset, count, 0));
+  return Send(ASocket, std::span<const uint8_t>(ABuffer.data() + AOffset, count));
+}
+
+int32_t TIdStackBSDBase::Send(TIdStackSocketHandle ASocket, std::span<const uint8_t> ABuffer) {
+  if (ABuffer.empty()) {
+    return 0;
+  }
+  return CheckForSocketError(WSSend(ASocket, ABuffer.data(), ABuffer.size(), 0));
 }
 
 int32_t TIdStackBSDBase::ReceiveFrom(TIdStackSocketHandle ASocket, TBytes& VBuffer,

@@ -35,6 +35,8 @@ public:
   int32_t Receive(TIdStackSocketHandle ASocket, TBytes& VBuffer) override;
   int32_t Send(TIdStackSocketHandle ASocket, const TBytes& ABuffer, int32_t AOffset = 0,
                int32_t ASize = -1) override;
+  int32_t Receive(TIdStackSocketHandle ASocket, std::span<uint8_t> VBuffer) override;
+  int32_t Send(TIdStackSocketHandle ASocket, std::span<const uint8_t> ABuffer) override;
   int32_t ReceiveFrom(TIdStackSocketHandle ASocket, TBytes& VBuffer, std::string& VIP,
                       TIdPort& VPort, TIdIPVersion AIPVersion = Id_IPv4) override;
   using TIdStack::SendTo;
