@@ -287,18 +287,18 @@ std::string FormatInvariant(std::string_view AFormat, std::initializer_list<TFor
       ++pos;
       continue;
     }
-    const size_t specStart = pos - 1;
-    TFormatSpec spec;
-    if (!ParseFormatSpec(AFormat, pos, spec) || nextArg == AArgs.end()) {
-      result.append(AFormat.substr(specStart, pos - specStart));
+    const size_t directiveStart = pos - 1;
+    TFormatSpec directive;
+    if (!ParseFormatSpec(AFormat, pos, directive) || nextArg == AArgs.end()) {
+      result.append(AFormat.substr(directiveStart, pos - directiveStart));
       continue;
     }
     std::string piece =
-        spec.Type == 's' ? FormatText(spec, *nextArg) : FormatNumber(spec, *nextArg);
+        directive.Type == 's' ? FormatText(directive, *nextArg) : FormatNumber(directive, *nextArg);
     ++nextArg;
-    if (spec.Width > 0 && piece.size() < static_cast<size_t>(spec.Width)) {
-      const std::string pad(static_cast<size_t>(spec.Width) - piece.size(), ' ');
-      piece = spec.LeftAlign ? piece + pad : pad + piece;
+    if (directive.Width > 0 && piece.size() < static_cast<size_t>(directive.Width)) {
+      const std::string pad(static_cast<size_t>(directive.Width) - piece.size(), ' ');
+      piece = directive.LeftAlign ? piece + pad : pad + piece;
     }
     result += piece;
   }
