@@ -294,6 +294,8 @@ protected:
   std::string HostPortText() const;
   bool GreetingStartsWith(std::string_view APrefix);
   int FeatLineIndexExact(const std::string& AText) const;
+  // The server takes "MDTM stamp+zone filename" to set a time.
+  bool UsesSpaceMdtmForm();
 
   // ---- Data channel (IdFTPDataChannel.cpp) ---------------------------------------------
   // PBSZ/PROT/CCC before a data-port command, only under TLS.
