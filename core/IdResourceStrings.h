@@ -188,6 +188,34 @@ inline constexpr std::string_view RSOTPUnknownMethod = "Unknown OTP method";
 // ---- end of hashes ----
 
 // ---- FTP session ----
+inline constexpr std::string_view RSFTPStatusReady = "Connection established";
+inline constexpr std::string_view RSFTPUnknownSystem = "Unknown";
+inline constexpr std::string_view RSFTPWrongIOHandler = "IOHandler is of wrong type.";
+inline constexpr std::string_view RSFTPOnCustomFTPProxyReq =
+    "OnCustomFTPProxy required but not assigned";
+inline constexpr std::string_view RSFTPPassiveMustBeTrueWithNATFT =
+    "Can not use active transfers with NAT fastracking.";
+inline constexpr std::string_view RSFTPMustUseExtWithIPv6 =
+    "UseExtensionDataPort must be true for IPv6 connections.";
+inline constexpr std::string_view RSFTPMustUseExtWithNATFastTrack =
+    "UseExtensionDataPort must be true for NAT fasttracking.";
+inline constexpr std::string_view RSFTPUnsupportedTransferType = "Unsupported transfer type.";
+inline constexpr std::string_view RSTLSClientCanNotSetWhileConnected =
+    "This value can not be set while the client is connected.";
+inline constexpr std::string_view RSTLSClientSSLIOHandlerRequred =
+    "SSL IOHandler is required for this setting";
+inline constexpr std::string_view RSTLSClientTLSNotAvailable = "SSL is not available on this server.";
+inline constexpr std::string_view RSTLSClientTLSNegCmdFailed = "Start SSL negotiation command failed.";
+inline constexpr std::string_view RSFTPNoDataPortProtectionWOEncryption =
+    "Can not set DataPortProtection with unencrypted connections.";
+inline constexpr std::string_view RSFTPNoDataPortProtectionAfterCCC =
+    "Can not set DataPortProtection after CCC issued.";
+inline constexpr std::string_view RSFTPNoAUTHWOSSL = "Can not set AUTH without SSL.";
+inline constexpr std::string_view RSFTPCanNotSetAUTHCon = "Can not set AUTH while connected.";
+inline constexpr std::string_view RSFTPNoCCCWOEncryption = "Can not set CCC without encyption.";
+inline constexpr std::string_view RSFTPMissingCompressor = "No Compressor is assigned.";
+inline constexpr std::string_view RSFTPCompressorNotReady = "Compressor is not ready.";
+inline constexpr std::string_view RSFTPUnsupportedTransferMode = "Unsupported transfer mode.";
 // ---- end of FTP session ----
 
 // ---- FTP data channels and transfers ----
