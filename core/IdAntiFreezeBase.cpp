@@ -18,7 +18,7 @@ void SleepFor(int32_t AMilliseconds) {
 
 } // namespace
 
-TIdAntiFreezeBase::TIdAntiFreezeBase() {
+TIdAntiFreezeBase::TIdAntiFreezeBase(TIdInitializerComponent* AOwner) : TIdBaseComponent(AOwner) {
   TIdAntiFreezeBase* expected = nullptr;
   if (!GAntiFreeze.compare_exchange_strong(expected, this)) {
     throw EIdException(std::string(RSOnlyOneAntiFreeze));
