@@ -21,8 +21,6 @@ inline constexpr std::string_view RSStreamSizeError = "Stream size error";
 inline constexpr std::string_view RSInvalidStreamPosition = "Invalid stream position";
 // A read, write, seek or size failure on a file: the operation's text, the path, the system text.
 inline constexpr std::string_view RSFileStreamIOError = "%s in file \"%s\". %s";
-// A stream helper called with an argument its contract forbids (a negative offset, ...).
-inline constexpr std::string_view RSStreamInvalidArgument = "Invalid argument to %s";
 inline constexpr std::string_view RSInvalidDate = "Invalid date (year %d, month %d, day %d)";
 inline constexpr std::string_view RSInvalidTime =
     "Invalid time (hour %d, minute %d, second %d, millisecond %d)";
@@ -30,6 +28,8 @@ inline constexpr std::string_view RSDateTimeOutOfRange = "Date-time value out of
 // ---- end of helpers ----
 
 // ---- Replies ----
+inline constexpr std::string_view RSReplyInvalidCode = "Reply Code is not valid: %s";
+inline constexpr std::string_view RSReplyCodeAlreadyExists = "Reply Code already exists: %s";
 // ---- end of replies ----
 
 // ---- Socket stack, socket handles, library loading ----
@@ -123,9 +123,61 @@ inline constexpr std::string_view RSBufferCapacityTooSmall = "Capacity cannot be
 // ---- end of byte buffer ----
 
 // ---- I/O handler, command exchange, TCP client ----
+// I/O handler (reading and writing)
+inline constexpr std::string_view RSNotConnected = "Not Connected";
+inline constexpr std::string_view RSReadTimeout = "Read timed out.";
+inline constexpr std::string_view RSReadLnMaxLineLengthExceeded = "Max line length exceeded.";
+inline constexpr std::string_view RSReadLnWaitMaxAttemptsExceeded =
+    "Max line read attempts exceeded.";
+inline constexpr std::string_view RSClosedSocket = "Disconnected.";
+inline constexpr std::string_view RSDataTooLargeForStream = "Data is too large for stream";
+inline constexpr std::string_view RSRequiresLargeStream =
+    "Set LargeStream to True to send streams greater than 2GB";
+inline constexpr std::string_view RSNoDataToRead = "No data to read.";
+inline constexpr std::string_view RSFileNotFound = "File \"%s\" not found";
+inline constexpr std::string_view RSIOHandlerTypeNotInstalled =
+    "No IOHandler of type %s is installed.";
+inline constexpr std::string_view RSTransportOverran =
+    "The transport returned more bytes than asked for.";
+// end of I/O handler
+// Command exchange and TCP client:
+inline constexpr std::string_view RSCommandLineHasLineBreak =
+    "A command line must not contain CR or LF characters.";
+inline constexpr std::string_view RSIOHandlerCannotChange = "Cannot change a connected IOHandler.";
+inline constexpr std::string_view RSIOHandlerDifferentIntercept =
+    "The IOHandler already has a different Intercept assigned";
+inline constexpr std::string_view RSAlreadyConnected = "Already connected.";
+inline constexpr std::string_view RSConnectTimeout = "Connect timed out.";
 // ---- end of I/O handler ----
 
 // ---- Proxies and SOCKS ----
+inline constexpr std::string_view RSTransparentProxyCannotBind = "Transparent proxy cannot bind.";
+inline constexpr std::string_view RSTransparentProxyNoUDP = "UDP Not supported by this proxy.";
+inline constexpr std::string_view RSTransparentProxyCircularLink =
+    "%s: Circular links are not allowed";
+// The SOCKS negotiation is not part of this build yet.
+inline constexpr std::string_view RSTransparentProxyNotSupportedYet =
+    "%s: tunnelling through this proxy is not supported yet.";
+inline constexpr std::string_view RSSocksUDPNotSupported =
+    "UDP is not support in this SOCKS version.";
+inline constexpr std::string_view RSSocksServerRespondError = "Socks server did not respond.";
+inline constexpr std::string_view RSSocksAuthMethodError = "Invalid socks authentication method.";
+inline constexpr std::string_view RSSocksAuthError = "Authentication error to socks server.";
+inline constexpr std::string_view RSSocksRequestFailed = "Request rejected or failed.";
+inline constexpr std::string_view RSSocksRequestServerFailed =
+    "Request rejected because SOCKS server cannot connect.";
+inline constexpr std::string_view RSSocksRequestIdentFailed =
+    "Request rejected because the client program and identd report different user-ids.";
+inline constexpr std::string_view RSSocksServerGeneralError = "General SOCKS server failure.";
+inline constexpr std::string_view RSSocksServerPermissionError =
+    "Connection not allowed by ruleset.";
+inline constexpr std::string_view RSSocksServerNetUnreachableError = "Network unreachable.";
+inline constexpr std::string_view RSSocksServerHostUnreachableError = "Host unreachable.";
+inline constexpr std::string_view RSSocksServerConnectionRefusedError = "Connection refused.";
+inline constexpr std::string_view RSSocksServerTTLExpiredError = "TTL expired.";
+inline constexpr std::string_view RSSocksServerCommandError = "Command not supported.";
+inline constexpr std::string_view RSSocksServerAddressError = "Address type not supported.";
+inline constexpr std::string_view RSSocksUnknownError = "Unknown socks error.";
 // ---- end of proxies ----
 
 // ---- Single-connection listener ----

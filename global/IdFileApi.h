@@ -16,8 +16,8 @@ inline constexpr TIdFileHandle InvalidFileHandle = -1;
 
 // How a file is opened and what other openers may do with it meanwhile.
 struct TIdFileOpenMode {
-  bool CreateAlways = false;   // create when missing, truncate when present
-  bool ReadWrite = false;      // read and write access; otherwise read only
+  bool CreateAlways = false; // create when missing, truncate when present
+  bool ReadWrite = false;    // read and write access; otherwise read only
   bool OthersMayRead = true;
   bool OthersMayWrite = true;
 };

@@ -32,7 +32,9 @@ enum TShareSlot : off_t {
   ssDeniesWrite = 3,
 };
 
-std::error_code LastError() { return {errno, std::generic_category()}; }
+std::error_code LastError() {
+  return {errno, std::generic_category()};
+}
 
 struct flock LockRequest(short AType, TShareSlot ASlot) {
   struct flock request {};

@@ -29,8 +29,10 @@ TDateTime UtcOffsetOfLocalTime() {
       local.tm_gmtoff <= -kSecondsPerDay || local.tm_gmtoff >= kSecondsPerDay) {
     throw EIdFailedToRetreiveTimeZoneInfo(std::string(RSFailedTimeZoneInfo));
   }
-  // Whole minutes, east of UTC positive; the current daylight-saving state is included.
-  return static_cast<double>(local.tm_gmtoff / 60) / kMinutesPerDay;
+  // Whole minutes (truncated on purpose), east of UTC positive; the current daylight-saving
+  // state is included.
+  const long minutesEast = local.tm_gmtoff / 60;
+  return static_cast<double>(minutesEast) / kMinutesPerDay;
 }
 
 // ---- Threads ------------------------------------------------------------------------------

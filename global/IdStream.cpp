@@ -14,15 +14,9 @@ namespace {
 constexpr int64_t kMaxInt64 = std::numeric_limits<int64_t>::max();
 constexpr int64_t kMaxBlock = std::numeric_limits<int32_t>::max();
 
-[[noreturn]] void RaiseInvalidArgument(std::string_view AHelper) {
-  throw EIdStreamError(FormatInvariant(RSStreamInvalidArgument, {AHelper}));
-}
-
 // The bytes of an array from AOffset that a write of ACount (negative: all) may take.
-int64_t UsableCount(const TBytes& ABytes, int64_t ACount, int64_t AOffset) {
-  const auto size = static_cast<int64_t>(ABytes.size());
-  const int64_t usable = AOffset < size ? size - AOffset : 0;
-  return ACount < 0 ? usable : std::min(usable, ACount);
+int64_t UsableBytes(const TBytes& ABytes, int64_t ACount, int64_t AOffset) {
+  return UsableCount(static_cast<int64_t>(ABytes.size()), AOffset, ACount);
 }
 
 } // namespace
@@ -120,7 +114,9 @@ void TMemoryStream::Clear() {
 TFileStream::TFileStream(int AHandle, std::string AFileName)
     : FHandle(AHandle), FFileName(std::move(AFileName)) {}
 
-TFileStream::~TFileStream() { detail::FileClose(FHandle); }
+TFileStream::~TFileStream() {
+  detail::FileClose(FHandle);
+}
 
 void TFileStream::RaiseIOError(std::string_view AOperation, const std::error_code& AError) const {
   throw EIdFileStreamError(FormatInvariant(
@@ -239,7 +235,7 @@ namespace {
 
 // A staging array above this size is given back after use rather than kept for the next
 // block, so one huge write does not pin its memory for the stream's lifetime.
-constexpr size_t kMaxRetainedStage = 1024 * 1024;
+constexpr size_t kMaxRetainedStage = size_t{1} << 20;
 
 } // namespace
 
@@ -265,7 +261,9 @@ int64_t TIdBaseStream::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
   return SeekPosition(AOffset, AOrigin);
 }
 
-void TIdBaseStream::SetSize(int64_t ASize) { ChangeSize(ASize); }
+void TIdBaseStream::SetSize(int64_t ASize) {
+  ChangeSize(ASize);
+}
 
 int64_t TIdBaseStream::ReadIntoSpan(std::span<uint8_t> VBuffer) {
   const auto count = static_cast<int32_t>(VBuffer.size());
@@ -297,7 +295,7 @@ void TIdBaseStream::ReleaseLargeStage() {
 int64_t TIdStreamHelperVCL::ReadBytes(TStream& AStream, TBytes& VBytes, int64_t ACount,
                                       int64_t AOffset) {
   if (AOffset < 0) {
-    RaiseInvalidArgument("ReadBytes");
+    RaiseAssertionFailure("ReadBytes");
   }
   if (ACount < 0) {
     ACount = std::max<int64_t>(AStream.Size() - AStream.Position(), 0);
@@ -306,7 +304,7 @@ int64_t TIdStreamHelperVCL::ReadBytes(TStream& AStream, TBytes& VBytes, int64_t 
     return 0;
   }
   if (ACount > kMaxInt64 - AOffset) {
-    RaiseInvalidArgument("ReadBytes");
+    RaiseAssertionFailure("ReadBytes");
   }
   const auto needed = static_cast<size_t>(AOffset + ACount);
   if (VBytes.size() < needed) {
@@ -318,9 +316,9 @@ int64_t TIdStreamHelperVCL::ReadBytes(TStream& AStream, TBytes& VBytes, int64_t 
 int64_t TIdStreamHelperVCL::Write(TStream& AStream, const TBytes& ABytes, int64_t ACount,
                                   int64_t AOffset) {
   if (AOffset < 0) {
-    RaiseInvalidArgument("Write");
+    RaiseAssertionFailure("Write");
   }
-  const int64_t count = UsableCount(ABytes, ACount, AOffset);
+  const int64_t count = UsableBytes(ABytes, ACount, AOffset);
   if (count <= 0) {
     return 0;
   }
@@ -333,16 +331,16 @@ int64_t TIdStreamHelperVCL::Seek(TStream& AStream, int64_t AOffset, TSeekOrigin 
 
 int64_t ReadBytesFromStream(TStream& AStream, TBytes& VBytes, int64_t AByteCount) {
   if (AByteCount > kMaxBlock || AByteCount < std::numeric_limits<int32_t>::min()) {
-    RaiseInvalidArgument("ReadBytesFromStream");
+    RaiseAssertionFailure("ReadBytesFromStream");
   }
   return TIdStreamHelperVCL::ReadBytes(AStream, VBytes, AByteCount, 0);
 }
 
 void WriteBytesToStream(TStream& AStream, const TBytes& ABytes, int64_t ASize, int64_t AIndex) {
   if (AIndex < 0) {
-    RaiseInvalidArgument("WriteBytesToStream");
+    RaiseAssertionFailure("WriteBytesToStream");
   }
-  const int64_t count = UsableCount(ABytes, ASize, AIndex);
+  const int64_t count = UsableBytes(ABytes, ASize, AIndex);
   if (count > 0) {
     AStream.WriteBuffer(ABytes.data() + AIndex, count);
   }

@@ -159,7 +159,7 @@ private:
 };
 
 // Moves byte arrays in and out of streams. Offsets and counts below are byte counts; a
-// negative offset is a programming error and raises EIdStreamError naming the helper.
+// negative offset is a programming error and raises EIdAssertionFailure naming the helper.
 class TIdStreamHelperVCL {
 public:
   // One stream read of ACount bytes (negative: the rest of the stream) into VBytes at

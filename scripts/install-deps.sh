@@ -4,7 +4,8 @@
 set -euo pipefail
 
 # Build and unit-test tool chain.
-FTPC_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
+FTPC_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libssl-dev openssl)
 
 ftpc_missing_packages() {
   local pkg
@@ -45,8 +46,7 @@ ftpc_install_build_deps() {
 FTPC_TEST_SERVER_PACKAGES=(proftpd-core proftpd-mod-crypto python3-pyftpdlib python3-openssl openssl
   curl lftp libwrap0 libsodium23 libcap2 dante-server microsocks netcat-openbsd)
 FTPC_TEST_SERVERS_PREFIX=${FTPC_TEST_SERVERS_PREFIX:-/opt/ftpconsole-test-servers}
-FTPC_TEST_USER=ftptest
-FTPC_TEST_PASSWORD=ftppass
+FTPC_TEST_USER=ftptest   # its password is ftppass
 
 # Unpacks the binaries of vsftpd and pure-ftpd (no maintainer scripts run, no conflict).
 ftpc_extract_debs() {
@@ -73,11 +73,15 @@ ftpc_stop_system_ftp_service() {
   fi
 }
 
-# vsftpd logs in system users only; the tests log in as this one.
+# vsftpd logs in system users only; the tests log in as this one. The password is stored as a
+# SHA-512 crypt: the default yescrypt costs about 0.3 s per login, which every test would pay.
+FTPC_TEST_PASSWORD_HASH='$6$ftpctestsalt$.1zuGguIqVYePT/QoClWWkcO0dYCJHNce52VlMb6kELPmW5taleTzWp6sGkCVBlTVoGnlZxC4b2kdgwTC.wgY/'
 ftpc_ensure_test_user() {
   if ! id "$FTPC_TEST_USER" >/dev/null 2>&1; then
     useradd -M -d / -s /usr/sbin/nologin "$FTPC_TEST_USER"
-    echo "$FTPC_TEST_USER:$FTPC_TEST_PASSWORD" | chpasswd
+  fi
+  if [ "$(getent shadow "$FTPC_TEST_USER" | cut -d: -f2)" != "$FTPC_TEST_PASSWORD_HASH" ]; then
+    echo "$FTPC_TEST_USER:$FTPC_TEST_PASSWORD_HASH" | chpasswd -e
   fi
 }
 

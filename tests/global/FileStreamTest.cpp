@@ -29,7 +29,7 @@ protected:
   std::string PathOf(const std::string& AName) const { return (FDir / AName).string(); }
 
   std::string MakeFile(const std::string& AName, const std::string& AContent) const {
-    const std::string path = PathOf(AName);
+    std::string path = PathOf(AName);
     std::ofstream(path, std::ios::binary) << AContent;
     return path;
   }
@@ -74,22 +74,14 @@ struct TSharingCase {
 // ReadExclusive (read, others may read). A second opener fails when it wants access the first
 // denies, or denies access the first already has.
 constexpr TSharingCase kSharingCases[] = {
-    {opCreate, opCreate, false},
-    {opCreate, opAppend, false},
-    {opCreate, opReadShared, false},
-    {opCreate, opReadDenyWrite, false},
-    {opAppend, opCreate, false},
-    {opAppend, opAppend, false},
-    {opAppend, opReadShared, true},
-    {opAppend, opReadDenyWrite, false},
-    {opReadShared, opCreate, false},
-    {opReadShared, opAppend, true},
-    {opReadShared, opReadShared, true},
-    {opReadShared, opReadDenyWrite, true},
-    {opReadDenyWrite, opCreate, false},
-    {opReadDenyWrite, opAppend, false},
-    {opReadDenyWrite, opReadShared, true},
-    {opReadDenyWrite, opReadDenyWrite, true},
+    {opCreate, opCreate, false},           {opCreate, opAppend, false},
+    {opCreate, opReadShared, false},       {opCreate, opReadDenyWrite, false},
+    {opAppend, opCreate, false},           {opAppend, opAppend, false},
+    {opAppend, opReadShared, true},        {opAppend, opReadDenyWrite, false},
+    {opReadShared, opCreate, false},       {opReadShared, opAppend, true},
+    {opReadShared, opReadShared, true},    {opReadShared, opReadDenyWrite, true},
+    {opReadDenyWrite, opCreate, false},    {opReadDenyWrite, opAppend, false},
+    {opReadDenyWrite, opReadShared, true}, {opReadDenyWrite, opReadDenyWrite, true},
 };
 
 TEST_F(FileStreamTest, SecondOpenerIsRefusedExactlyWhenTheShareModesConflict) {
@@ -189,8 +181,9 @@ TEST_F(FileStreamTest, RefusedOpensNameTheFullPathAndTheSystemReason) {
        "Cannot create file", "No such file or directory"},
       {"read a directory", [](const std::string& d) { TIdReadFileNonExclusiveStream s(d); }, "",
        "Cannot open file", "Is a directory"},
-      {"append to a busy file", [](const std::string& d) { TIdAppendFileStream s(d + "/busy.bin"); },
-       "busy.bin", "Cannot open file", "Device or resource busy"},
+      {"append to a busy file",
+       [](const std::string& d) { TIdAppendFileStream s(d + "/busy.bin"); }, "busy.bin",
+       "Cannot open file", "Device or resource busy"},
   };
   for (const TOpenErrorCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -211,8 +204,8 @@ TEST_F(FileStreamTest, RelativeNamesAreReportedAsFullPaths) {
     TIdReadFileNonExclusiveStream stream("sub/../absent.txt");
     ADD_FAILURE() << "no error raised";
   } catch (const EIdFileOpenError& e) {
-    EXPECT_EQ(e.Message(), "Cannot open file \"" + PathOf("absent.txt") +
-                               "\". No such file or directory");
+    EXPECT_EQ(e.Message(),
+              "Cannot open file \"" + PathOf("absent.txt") + "\". No such file or directory");
   }
   fs::current_path(saved);
 }

@@ -29,20 +29,36 @@ void* CountedAllocOrThrow(std::size_t ASize) {
 }
 } // namespace
 
-void* operator new(std::size_t ASize) { return CountedAllocOrThrow(ASize); }
-void* operator new[](std::size_t ASize) { return CountedAllocOrThrow(ASize); }
+void* operator new(std::size_t ASize) {
+  return CountedAllocOrThrow(ASize);
+}
+void* operator new[](std::size_t ASize) {
+  return CountedAllocOrThrow(ASize);
+}
 void* operator new(std::size_t ASize, const std::nothrow_t&) noexcept {
   return CountedAlloc(ASize);
 }
 void* operator new[](std::size_t ASize, const std::nothrow_t&) noexcept {
   return CountedAlloc(ASize);
 }
-void operator delete(void* APtr) noexcept { std::free(APtr); }
-void operator delete[](void* APtr) noexcept { std::free(APtr); }
-void operator delete(void* APtr, std::size_t) noexcept { std::free(APtr); }
-void operator delete[](void* APtr, std::size_t) noexcept { std::free(APtr); }
-void operator delete(void* APtr, const std::nothrow_t&) noexcept { std::free(APtr); }
-void operator delete[](void* APtr, const std::nothrow_t&) noexcept { std::free(APtr); }
+void operator delete(void* APtr) noexcept {
+  std::free(APtr);
+}
+void operator delete[](void* APtr) noexcept {
+  std::free(APtr);
+}
+void operator delete(void* APtr, std::size_t) noexcept {
+  std::free(APtr);
+}
+void operator delete[](void* APtr, std::size_t) noexcept {
+  std::free(APtr);
+}
+void operator delete(void* APtr, const std::nothrow_t&) noexcept {
+  std::free(APtr);
+}
+void operator delete[](void* APtr, const std::nothrow_t&) noexcept {
+  std::free(APtr);
+}
 
 namespace ftpc {
 namespace {
@@ -89,7 +105,8 @@ TEST(TIdStreamHelperVCL, ReadBytesLengthensTheArrayAndReadsOnceAtTheOffset) {
     EXPECT_EQ(TIdStreamHelperVCL::ReadBytes(stream, target, c.Count, c.Offset), c.ExpectedRead);
     ASSERT_EQ(target.size(), c.ExpectedArraySize);
     for (int64_t i = 0; i < c.ExpectedRead; ++i) {
-      EXPECT_EQ(target[static_cast<size_t>(c.Offset + i)], content[static_cast<size_t>(c.Position + i)]);
+      EXPECT_EQ(target[static_cast<size_t>(c.Offset + i)],
+                content[static_cast<size_t>(c.Position + i)]);
     }
     for (int64_t i = 0; i < c.Offset && static_cast<size_t>(i) < c.ArraySize; ++i) {
       EXPECT_EQ(target[static_cast<size_t>(i)], 0xEE) << "byte before the offset changed";
@@ -130,10 +147,10 @@ TEST(TIdStreamHelperVCL, WriteTakesTheUsableBytesAfterTheOffset) {
 TEST(TIdStreamHelperVCL, NegativeOffsetsAndOversizedCountsAreRefused) {
   TMemoryStream stream;
   TBytes bytes(4);
-  EXPECT_THROW(TIdStreamHelperVCL::ReadBytes(stream, bytes, 1, -1), EIdStreamError);
-  EXPECT_THROW(TIdStreamHelperVCL::Write(stream, bytes, 1, -1), EIdStreamError);
-  EXPECT_THROW(WriteBytesToStream(stream, bytes, 1, -2), EIdStreamError);
-  EXPECT_THROW(ReadBytesFromStream(stream, bytes, int64_t{1} << 31), EIdStreamError);
+  EXPECT_THROW(TIdStreamHelperVCL::ReadBytes(stream, bytes, 1, -1), EIdAssertionFailure);
+  EXPECT_THROW(TIdStreamHelperVCL::Write(stream, bytes, 1, -1), EIdAssertionFailure);
+  EXPECT_THROW(WriteBytesToStream(stream, bytes, 1, -2), EIdAssertionFailure);
+  EXPECT_THROW(ReadBytesFromStream(stream, bytes, int64_t{1} << 31), EIdAssertionFailure);
   EXPECT_EQ(bytes.size(), 4u);
 }
 
@@ -164,7 +181,8 @@ public:
   int32_t ReadIntoBytes(TBytes& VBuffer, int32_t AOffset, int32_t ACount) override {
     FReadArraySize = VBuffer.size();
     for (int32_t i = 0; i < std::min(ACount, FReadFill); ++i) {
-      VBuffer[static_cast<size_t>(AOffset + i)] = static_cast<uint8_t>('a' + i);
+      VBuffer[static_cast<size_t>(AOffset) + static_cast<size_t>(i)] =
+          static_cast<uint8_t>('a' + i);
     }
     return FReadResult;
   }

@@ -361,11 +361,6 @@ TEST(TextUtilities, CharSetTests) {
   }
 }
 
-TEST(TextUtilities, IfThenPicks) {
-  EXPECT_EQ(IfThen(true, 1, 2), 1);
-  EXPECT_EQ(IfThen(false, "a", "b"), "b");
-}
-
 // ---- Text conversion ----------------------------------------------------------------------
 
 TEST(TextToBytes, ConvertsRanges) {

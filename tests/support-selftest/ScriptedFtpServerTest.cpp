@@ -18,6 +18,13 @@ namespace {
 
 using ::testing::HasSubstr;
 
+// Parameterised cases print as their name (in test output and in ctest's test names).
+template <class TCase>
+  requires requires(const TCase& c) { c.Name; }
+void PrintTo(const TCase& ACase, std::ostream* AOut) {
+  *AOut << ACase.Name;
+}
+
 // Everything the server sends until it closes the connection.
 std::string ReadAllFrom(RawFtpClient& AClient) {
   std::string data;
@@ -256,6 +263,7 @@ struct PassiveCase {
   const char* Name;
   const char* Address;
   const char* Reply;
+  const char* AnnouncedHost;  // what a 227 reply names
 };
 
 class ScriptedFtpServerPassive : public ::testing::TestWithParam<PassiveCase> {};
@@ -276,9 +284,9 @@ TEST_P(ScriptedFtpServerPassive, AnnouncesItsListenerAndSendsDownloads) {
   ASSERT_NE(server.PassivePort(), 0);
   std::string host;
   uint16_t port = 0;
-  if (std::string(GetParam().Reply).find("{pasv}") != std::string::npos) {
+  if (std::string(GetParam().Reply).rfind("227", 0) == 0) {
     ASSERT_TRUE(ParsePasvReply(pasv.Text[0], host, port)) << pasv.Text[0];
-    EXPECT_EQ(host, server.Address());
+    EXPECT_EQ(host, GetParam().AnnouncedHost);
     EXPECT_EQ(port, server.PassivePort());
   } else {
     EXPECT_THAT(pasv.Text[0], HasSubstr(std::to_string(server.PassivePort())));
@@ -297,10 +305,12 @@ TEST_P(ScriptedFtpServerPassive, AnnouncesItsListenerAndSendsDownloads) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ScriptedFtpServerPassive,
-    ::testing::Values(PassiveCase{"Pasv", "127.0.0.1", "227 Entering Passive Mode ({pasv})"},
-                      PassiveCase{"Epsv", "127.0.0.1", "229 Extended (|||{port}|)"},
-                      PassiveCase{"EpsvOverIPv6", "::1", "229 Extended (|||{port}|)"},
-                      PassiveCase{"HostAndPort", "127.0.0.1", "227 at {host} port {port}"}),
+    ::testing::Values(PassiveCase{"Pasv", "127.0.0.1", "227 Entering Passive Mode ({pasv})", "127.0.0.1"},
+                      PassiveCase{"PasvForeignHost", "127.0.0.1", "227 Entering Passive Mode (10,0,0,7,{p1},{p2})",
+                                  "10.0.0.7"},
+                      PassiveCase{"Epsv", "127.0.0.1", "229 Extended (|||{port}|)", ""},
+                      PassiveCase{"EpsvOverIPv6", "::1", "229 Extended (|||{port}|)", ""},
+                      PassiveCase{"HostAndPort", "127.0.0.1", "200 at {host} port {port}", ""}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(ScriptedFtpServer, PasvPlaceholderNeedsAnIPv4Listener) {
@@ -344,6 +354,24 @@ TEST(ScriptedFtpServer, RecordsUploadsWithSizeAndChecksum) {
   EXPECT_TRUE(uploads[0].Ended);
   EXPECT_EQ(uploads[1].Size, 0u);
   EXPECT_EQ(server.DataConnections(), 2);
+}
+
+TEST(ScriptedFtpServer, ANewPassiveReplyDropsConnectionsOfARefusedTransfer) {
+  ScriptedFtpServer server;
+  server.Expect("PASV").ReplyPasv().Expect("RETR gone").Reply("450 not now")
+      .Expect("PASV").ReplyPasv().Expect("RETR f").Reply("150 go").DataSend("fresh").Reply("226 ok");
+  server.Start();
+  RawFtpClient client;
+  ASSERT_TRUE(client.Connect(server.Address(), server.Port()));
+  const FileDescriptor unused = ConnectToPasv(client, "PASV");
+  EXPECT_EQ(client.Command("RETR gone").Code, 450);
+  const FileDescriptor data = ConnectToPasv(client, "PASV");
+  EXPECT_EQ(client.Command("RETR f").Code, 150);
+  std::string bytes;
+  EXPECT_TRUE(ReadUntilClosed(data.Get(), bytes));
+  EXPECT_EQ(bytes, "fresh");
+  EXPECT_EQ(client.ReadReply().Code, 226);
+  EXPECT_TRUE(server.Finished());
 }
 
 TEST(ScriptedFtpServer, StreamsALargePatternInConstantMemory) {

@@ -197,27 +197,37 @@ void SetLingerReset(int AFd) {
   ::setsockopt(AFd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
 }
 
+SendProgress SendAvailable(int AFd, const char* AData, size_t ALength, size_t& VSent) {
+  while (VSent < ALength) {
+    const ssize_t n = ::send(AFd, AData + VSent, ALength - VSent, MSG_NOSIGNAL);
+    if (n > 0) {
+      VSent += static_cast<size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return SendProgress::WouldBlock;
+    } else if (n == 0 || errno != EINTR) {
+      return SendProgress::Failed;
+    }
+  }
+  return SendProgress::Done;
+}
+
 bool SendAll(int AFd, const char* AData, size_t ALength, Millis ATimeout, std::string& VError) {
   size_t sent = 0;
-  while (sent < ALength) {
-    const ssize_t n = ::send(AFd, AData + sent, ALength - sent, MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+  for (;;) {
+    switch (SendAvailable(AFd, AData, ALength, sent)) {
+    case SendProgress::Done:
+      return true;
+    case SendProgress::Failed:
       VError = "send: " + ErrnoText(errno);
       return false;
-    }
-    if (n < 0 && errno == EINTR) {
-      continue;
+    case SendProgress::WouldBlock:
+      break;
     }
     if ((WaitForEvents(AFd, POLLOUT, Clock::now() + ATimeout) & POLLOUT) == 0) {
       VError = "send: no progress within " + std::to_string(ATimeout.count()) + " ms";
       return false;
     }
   }
-  return true;
 }
 
 } // namespace ftpc::test

@@ -58,6 +58,11 @@ short WaitForEvents(int AFd, short AEvents, Clock::time_point ADeadline);
 // Makes the next close() send RST instead of FIN.
 void SetLingerReset(int AFd);
 
+enum class SendProgress { Done, WouldBlock, Failed };
+// Sends from AData + VSent on a non-blocking socket until everything is sent or the socket is
+// full; advances VSent. Failed leaves errno set.
+SendProgress SendAvailable(int AFd, const char* AData, size_t ALength, size_t& VSent);
+
 // Sends every byte of a buffer on a non-blocking socket, waiting up to ATimeout for progress.
 // Returns false (with VError) on a time-out or when the peer has gone.
 bool SendAll(int AFd, const char* AData, size_t ALength, Millis ATimeout, std::string& VError);

@@ -59,6 +59,7 @@ constexpr size_t kDataBlock = 64 * 1024;
 constexpr auto kDrainSlice = std::chrono::hours(1);
 const std::string kStopped = "\x01stopped";  // not a failure: the server is being destroyed
 const char* const kUnscriptedReply = "500 Unscripted command.";
+const char* const kPlaceholders[] = {"{pasv}", "{port}", "{host}", "{p1}", "{p2}"};
 
 std::string Quoted(const std::string& AText) {
   constexpr size_t kShown = 120;
@@ -223,6 +224,7 @@ struct ScriptedFtpServer::Impl {
   std::string Pause(Clock::duration ADuration);
   void PumpControl();
   void AddInputLine(std::string ALine);
+  std::string AcceptOn(int AListener, FileDescriptor& VConnection, const std::string& AWhatIsMissing);
   std::string EnsureControl();
   std::string NextLine(std::string& VLine);
   SendResult SendOn(int AFd, const char* AData, size_t ALength);
@@ -483,34 +485,40 @@ void ScriptedFtpServer::Impl::AddInputLine(std::string ALine) {
   Pending.push_back(std::move(ALine));
 }
 
-std::string ScriptedFtpServer::Impl::EnsureControl() {
-  if (Control.Valid()) {
-    return {};
-  }
+std::string ScriptedFtpServer::Impl::AcceptOn(int AListener, FileDescriptor& VConnection,
+                                              const std::string& AWhatIsMissing) {
   const auto deadline = StepDeadline();
   for (;;) {
-    const int fd = ::accept4(Listener.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int fd = ::accept4(AListener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd >= 0) {
       const int on = 1;
       ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-      Control.Reset(fd);
-      Input.clear();
-      Pending.clear();
-      ControlEnded = false;
-      {
-        const std::lock_guard lock(Mutex);
-        ++ControlCount;
-      }
+      VConnection.Reset(fd);
       return {};
     }
-    const WaitResult result = Wait(Listener.Get(), POLLIN, deadline);
+    const WaitResult result = Wait(AListener, POLLIN, deadline);
     if (result == WaitResult::Stopped) {
       return kStopped;
     }
     if (result == WaitResult::TimedOut) {
-      return "no client connected within " + std::to_string(Opts.StepTimeout.count()) + " ms";
+      return AWhatIsMissing + " within " + std::to_string(Opts.StepTimeout.count()) + " ms";
     }
   }
+}
+
+std::string ScriptedFtpServer::Impl::EnsureControl() {
+  if (Control.Valid()) {
+    return {};
+  }
+  const std::string error = AcceptOn(Listener.Get(), Control, "no client connected");
+  if (error.empty()) {
+    Input.clear();
+    Pending.clear();
+    ControlEnded = false;
+    const std::lock_guard lock(Mutex);
+    ++ControlCount;
+  }
+  return error;
 }
 
 std::string ScriptedFtpServer::Impl::NextLine(std::string& VLine) {
@@ -538,17 +546,14 @@ std::string ScriptedFtpServer::Impl::NextLine(std::string& VLine) {
 ScriptedFtpServer::Impl::SendResult ScriptedFtpServer::Impl::SendOn(int AFd, const char* AData,
                                                                     size_t ALength) {
   size_t sent = 0;
-  while (sent < ALength) {
-    const ssize_t n = ::send(AFd, AData + sent, ALength - sent, MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+  for (;;) {
+    switch (SendAvailable(AFd, AData, ALength, sent)) {
+    case SendProgress::Done:
+      return SendResult::Sent;
+    case SendProgress::Failed:
       return SendResult::PeerGone;
+    case SendProgress::WouldBlock:
+      break;
     }
     const WaitResult result = Wait(AFd, POLLOUT, StepDeadline());
     if (result == WaitResult::Stopped) {
@@ -558,7 +563,6 @@ ScriptedFtpServer::Impl::SendResult ScriptedFtpServer::Impl::SendOn(int AFd, con
       return SendResult::TimedOut;
     }
   }
-  return SendResult::Sent;
 }
 
 std::string ScriptedFtpServer::Impl::WriteControl(const std::string& ABytes) {
@@ -616,8 +620,11 @@ std::string ScriptedFtpServer::Impl::ExpandPlaceholders(const std::string& AText
                                                         std::string& VOut) {
   VOut = AText;
   const bool wantsPasv = AText.find("{pasv}") != std::string::npos;
-  if (!wantsPasv && AText.find("{port}") == std::string::npos &&
-      AText.find("{host}") == std::string::npos) {
+  const bool wantsAny = std::any_of(std::begin(kPlaceholders), std::end(kPlaceholders),
+                                    [&](const char* APlaceholder) {
+                                      return AText.find(APlaceholder) != std::string::npos;
+                                    });
+  if (!wantsAny) {
     return {};
   }
   if (wantsPasv && ListenAddress.find(':') != std::string::npos) {
@@ -631,6 +638,8 @@ std::string ScriptedFtpServer::Impl::ExpandPlaceholders(const std::string& AText
   VOut = ReplaceAll(VOut, "{pasv}", PasvNumbers(ListenAddress, port));
   VOut = ReplaceAll(VOut, "{port}", std::to_string(port));
   VOut = ReplaceAll(VOut, "{host}", ListenAddress);
+  VOut = ReplaceAll(VOut, "{p1}", std::to_string(port / 256));
+  VOut = ReplaceAll(VOut, "{p2}", std::to_string(port % 256));
   return {};
 }
 
@@ -730,6 +739,10 @@ std::string ScriptedFtpServer::Impl::OpenPassive() {
   Data.Reset();
   Mode = DataMode::Passive;
   if (PassiveListener.Valid()) {
+    // A client connects only after it has read the new announcement, so whatever waits in the
+    // backlog now belongs to an earlier transfer the script never served (a refused RETR).
+    while (FileDescriptor(::accept4(PassiveListener.Get(), nullptr, nullptr, SOCK_CLOEXEC)).Valid()) {
+    }
     return {};
   }
   std::string error;
@@ -763,24 +776,12 @@ std::string ScriptedFtpServer::Impl::AcceptData() {
   if (!PassiveListener.Valid()) {
     return "no passive listener is open";
   }
-  const auto deadline = StepDeadline();
-  for (;;) {
-    const int fd = ::accept4(PassiveListener.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd >= 0) {
-      Data.Reset(fd);
-      const std::lock_guard lock(Mutex);
-      ++DataCount;
-      return {};
-    }
-    const WaitResult result = Wait(PassiveListener.Get(), POLLIN, deadline);
-    if (result == WaitResult::Stopped) {
-      return kStopped;
-    }
-    if (result == WaitResult::TimedOut) {
-      return "the client opened no data connection within " +
-             std::to_string(Opts.StepTimeout.count()) + " ms";
-    }
+  const std::string error = AcceptOn(PassiveListener.Get(), Data, "the client opened no data connection");
+  if (error.empty()) {
+    const std::lock_guard lock(Mutex);
+    ++DataCount;
   }
+  return error;
 }
 
 std::string ScriptedFtpServer::Impl::ConnectData() {

@@ -18,8 +18,9 @@
 //
 // Script steps (run in order; every wait inside a step is bounded by Options.StepTimeout):
 //   Reply(text)        one reply; '\n' separates the lines of a multi-line reply, each line is
-//                      sent with Options.LineEnd. Placeholders {pasv} (h1,h2,h3,h4,p1,p2),
-//                      {port} and {host} name the passive listener, which they open.
+//                      sent with Options.LineEnd. Placeholders name the passive listener and
+//                      open it: {pasv} (h1,h2,h3,h4,p1,p2), {port} (decimal), {host}, and {p1}
+//                      {p2} for a 227 that announces another host ("(10,0,0,7,{p1},{p2})").
 //   ReplyRaw(bytes)    bytes exactly as given (no line end added; placeholders expanded).
 //   ReplyPasv() / ReplyEpsv()   the usual 227 / 229 reply for the passive listener.
 //   Expect(line) / ExpectPrefix(p) / ExpectMatch(what, predicate) / ExpectAny()

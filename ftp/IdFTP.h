@@ -1,0 +1,365 @@
+// TIdFTP: the FTP client session. One object holds one control connection and, during a
+// transfer, one data connection. The implementation is split by concern:
+//   IdFTP.cpp          construction, Connect/Disconnect, Abort, setters, login, features
+//   IdFTPDataChannel.cpp  PASV/EPSV/CPSV queries, PORT/EPRT, data-connection set-up
+//   IdFTPTransfer.cpp  Get/Put/StoreUnique, the transfer engines and their wrap-up
+//   IdFTPCommands.cpp  the remote file and directory commands
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/IdReplyFTP.h"
+#include "core/IdThreadSafe.h"
+#include "ftp/IdExplicitTLSClientServerBase.h"
+#include "ftp/IdFTPCommon.h"
+#include "global/IdStream.h"
+
+namespace ftpc {
+
+class TIdSocketHandle;
+class TIdFTPListItems;
+
+// ---- Exceptions ------------------------------------------------------------------------
+FTPC_DECLARE_EXCEPTION(EIdFTPException, EIdException);
+FTPC_DECLARE_EXCEPTION(EIdFTPWrongIOHandler, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPFileAlreadyExists, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPUploadFileNameCanNotBeEmpty, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPMissingCompressor, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPCompressorNotReady, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPUnsupportedTransferMode, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPUnsupportedTransferType, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPServerSentInvalidPort, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPServerSentInvalidAddress, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPPassiveMustBeTrueWithNATFT, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPMustUseExtWithIPv6, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPMustUseExtWithNATFastTrack, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPOnCustomFTPProxyRequired, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPSToSNATFastTrack, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPSToSIPProtoMustBeSame, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPSToSTransModesMustBeSame, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPSToSNoDataProtection, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPDataPortProtection, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPNoDataPortProtectionWOEncryption, EIdFTPDataPortProtection);
+FTPC_DECLARE_EXCEPTION(EIdFTPNoDataPortProtectionAfterCCC, EIdFTPDataPortProtection);
+FTPC_DECLARE_EXCEPTION(EIdFTPAUTHException, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdFTPNoAUTHWOSSL, EIdFTPAUTHException);
+FTPC_DECLARE_EXCEPTION(EIdFTPCanNotSetAUTHCon, EIdFTPAUTHException);
+FTPC_DECLARE_EXCEPTION(EIdFTPNoCCCWOEncryption, EIdFTPException);
+FTPC_DECLARE_EXCEPTION(EIdTLSClientException, EIdException);
+FTPC_DECLARE_EXCEPTION(EIdTLSClientCanNotSetWhileConnected, EIdTLSClientException);
+FTPC_DECLARE_EXCEPTION(EIdTLSClientSSLIOHandlerRequred, EIdTLSClientException);
+FTPC_DECLARE_EXCEPTION(EIdTLSClientTLSHandShakeFailed, EIdTLSClientException);
+FTPC_DECLARE_EXCEPTION(EIdTLSClientTLSNotAvailable, EIdTLSClientException);
+
+// The deflate engine for MODE Z, supplied by the application.
+class TIdZLibCompressorBase : public TIdBaseComponent {
+public:
+  using TIdBaseComponent::TIdBaseComponent;
+  std::string ClassName() const override { return "TIdZLibCompressorBase"; }
+  virtual bool IsReady() { return true; }
+  // Reads AInStream from its position to its end, writes deflated bytes to AIOHandler.
+  virtual void CompressFTPToIO(TStream& AInStream, TIdIOHandler& AIOHandler, int32_t ALevel,
+                               int32_t AWindowBits, int32_t AMemLevel, int32_t AStrategy) = 0;
+  // Reads deflated bytes from AIOHandler until it closes, writes inflated bytes to the stream.
+  virtual void DecompressFTPFromIO(TIdIOHandler& AIOHandler, TStream& AOutputStream,
+                                   int32_t AWindowBits) = 0;
+};
+
+// ---- Events ----------------------------------------------------------------------------
+using TIdFTPBannerEvent = std::function<void(TObject* ASender, const std::string& AMsg)>;
+using TIdFtpAfterGet = std::function<void(TObject* ASender, TStream& AStream)>;
+using TIdNeedAccountEvent = std::function<void(TObject* ASender, std::string& VAcct)>;
+using TIdOnDataChannelCreate =
+    std::function<void(TObject* ASender, TIdTCPConnection& ADataChannel)>;
+using TIdOnDataChannelDestroy =
+    std::function<void(TObject* ASender, TIdTCPConnection& ADataChannel)>;
+
+class TIdFTP : public TIdExplicitTLSClient {
+public:
+  explicit TIdFTP(TIdInitializerComponent* AOwner = nullptr);
+  // Closes the control connection without QUIT.
+  ~TIdFTP() override;
+  std::string ClassName() const override { return "TIdFTP"; }
+
+  // ---- Connection (IdFTP.cpp) ----------------------------------------------------------
+  // Connects, reads the 220 greeting (after at most one 1xx), sends HOST, logs in when
+  // AutoLogin, then SYST, SITE ZONE and TYPE. On a failure after the greeting QUIT is sent.
+  void Connect() override;
+  using TIdTCPClientCustom::Connect;
+  // The same as Disconnect with peer notification: QUIT, then close.
+  void Quit() { Disconnect(true); }
+  // Writes ABOR, closes the data connection; see the .cpp for the reply handling.
+  virtual void Abort();
+  // Closes the data connection, if any, without notifying the peer.
+  virtual void KillDataChannel();
+
+  // ---- Login (IdFTP.cpp) ---------------------------------------------------------------
+  // AUTH (when TLS is set up), USER/PASS/ACCT by the proxy variant, then FEAT and TYPE.
+  // Raises the reply error for a refused user name or password.
+  void Login();
+  // The password for the reply just received: an OTP response to an "otp-" challenge,
+  // otherwise Password.
+  std::string GetLoginPassword();
+  std::string GetLoginPassword(const std::string& APrompt);
+
+  // ---- Features (IdFTP.cpp) ------------------------------------------------------------
+  // FEAT, then CLNT and OPTS UTF8 ON where the server lists them.
+  void DiscoverFeatures();
+  bool IsExtSupported(const std::string& ACmd) const;
+  void ExtractFeatFacts(const std::string& ACmd, std::vector<std::string>& AResults) const;
+  // 0-based index of the matching capability line, -1 when none.
+  int FeatLineIndex(const std::string& AFeatLine) const;
+  // "OPTS ACMD AOptions", accepted 200.
+  void SetCmdOpt(const std::string& ACMD, const std::string& AOptions);
+  // "LANG ALangTag", accepted 200, only when the server lists LANG.
+  void SetLang(const std::string& ALangTag);
+  bool SupportsVerification();
+  bool SupportsTLS() override;
+  bool GreetingIsServU();
+  bool GreetingIsBPFTP();
+  bool GreetingIsTitan();
+  bool IsServerMDTZAndListTForm();
+  bool ServerHasSiteZone();
+
+  // ---- Transfers (IdFTPTransfer.cpp) -----------------------------------------------------
+  // RETR into the stream (at its position when resuming).
+  void Get(const std::string& ASourceFile, TStream& ADest, bool AResume = false);
+  // RETR into a local file; raises EIdFTPFileAlreadyExists before sending anything when the
+  // file exists and may be neither overwritten nor resumed.
+  void Get(const std::string& ASourceFile, const std::string& ADestFile,
+           bool ACanOverwrite = false, bool AResume = false);
+  // STOR (whole stream) or APPE (from the stream's position).
+  void Put(TStream& ASource, const std::string& ADestFile, bool AAppend = false);
+  // Uploads a local file; an empty ADestFile means the file-name part of ASourceFile.
+  void Put(const std::string& ASourceFile, const std::string& ADestFile = "",
+           bool AAppend = false);
+  // STOU: the server chooses the name.
+  void StoreUnique(TStream& ASource);
+  void StoreUnique(const std::string& ASourceFile);
+  // Probes REST once per object.
+  bool ResumeSupported();
+  bool CanResume() { return ResumeSupported(); }
+  // MODE S / MODE Z.
+  void TransferMode(TIdFTPTransferMode ATransferMode);
+  void SiteToSiteUpload(TIdFTP& AToSite, const std::string& ASourceFile,
+                        const std::string& ADestFile = "");
+  void SiteToSiteDownload(TIdFTP& AFromSite, const std::string& ASourceFile,
+                          const std::string& ADestFile = "");
+
+  // ---- Remote commands (IdFTPCommands.cpp) -----------------------------------------------
+  void Noop();
+  void ChangeDir(const std::string& ADirName);
+  void ChangeDirUp();
+  void MakeDir(const std::string& ADirName);
+  void RemoveDir(const std::string& ADirName);
+  void Delete(const std::string& AFilename);
+  void Rename(const std::string& ASourceFile, const std::string& ADestFile);
+  std::string RetrieveCurrentDir();
+  void Site(const std::string& ACommand);
+  int16_t Quote(const std::string& ACommand);
+  void Allocate(int64_t AAllocateBytes);
+  void FileStructure(TIdFTPDataStructure AStructure);
+  void StructureMount(const std::string& APath);
+  void Status(std::vector<std::string>& AStatusList);
+  void Help(std::vector<std::string>& AHelpContents, const std::string& ACommand = "");
+  void ReInitialize(int32_t ADelay = 10);
+  int64_t Size(const std::string& AFileName);
+  TDateTime FileDate(const std::string& AFileName, bool AsGMT = false);
+  void SetModTime(const std::string& AFileName, TDateTime ALocalTime);
+  void SetModTimeGMT(const std::string& AFileName, TDateTime AGMTTime);
+  // "PRET ACommand" when the server lists PRET; any reply accepted.
+  void AnnounceTransfer(const std::string& ACommand);
+
+  // ---- Properties ----------------------------------------------------------------------
+  bool AutoLogin() const { return FAutoLogin; }
+  void SetAutoLogin(bool AValue) { FAutoLogin = AValue; }
+  bool AutoIssueFEAT() const { return FAutoIssueFEAT; }
+  void SetAutoIssueFEAT(bool AValue) { FAutoIssueFEAT = AValue; }
+  TIdFTPTransferMode CurrentTransferMode() const { return FCurrentTransferMode; }
+  void SetCurrentTransferMode(TIdFTPTransferMode AValue) { TransferMode(AValue); }
+  TIdFTPClientIdentifier& ClientInfo() { return *FClientInfo; }
+  void SetClientInfo(const TIdFTPClientIdentifier& AValue) { FClientInfo->Assign(AValue); }
+  bool UsingSFTP() const { return FUsingSFTP; }
+  bool UseHOST() const { return FUseHOST; }
+  void SetUseHOST(bool AValue) { FUseHOST = AValue; }
+  bool UsingExtDataPort() const { return FUsingExtDataPort; }
+  bool UsingNATFastTrack() const { return FUsingNATFastTrack; }
+  std::vector<std::string>& ListResult() { return FListResult; }
+  TIdReplyFTP& LoginMsg() { return *FLoginMsg; }
+  bool Passive() const { return FPassive; }
+  void SetPassive(bool AValue);
+  bool PassiveUseControlHost() const { return FPassiveUseControlHost; }
+  void SetPassiveUseControlHost(bool AValue) { FPassiveUseControlHost = AValue; }
+  TIdFTPDataPortSecurity DataPortProtection() const { return FDataPortProtection; }
+  void SetDataPortProtection(TIdFTPDataPortSecurity AValue);
+  TAuthCmd AUTHCmd() const { return FAUTHCmd; }
+  void SetAUTHCmd(TAuthCmd AValue);
+  uint16_t DataPort() const { return FDataPort; }
+  void SetDataPort(uint16_t AValue) { FDataPort = AValue; }
+  uint16_t DataPortMin() const { return FDataPortMin; }
+  void SetDataPortMin(uint16_t AValue) { FDataPortMin = AValue; }
+  uint16_t DataPortMax() const { return FDataPortMax; }
+  void SetDataPortMax(uint16_t AValue) { FDataPortMax = AValue; }
+  const std::string& ExternalIP() const { return FExternalIP; }
+  void SetExternalIP(const std::string& AValue) { FExternalIP = AValue; }
+  const std::string& SystemDesc() const { return FSystemDesc; }
+  TIdFTPTransferType TransferType() const { return FTransferType; }
+  void SetTransferType(TIdFTPTransferType AValue);
+  int32_t TransferTimeout() const { return FTransferTimeout; }
+  void SetTransferTimeout(int32_t AValue) { FTransferTimeout = AValue; }
+  int32_t ListenTimeout() const { return FListenTimeout; }
+  void SetListenTimeout(int32_t AValue) { FListenTimeout = AValue; }
+  const std::string& DirFormat() const { return FDirFormat; }
+  TIdFtpProxySettings& ProxySettings() { return *FProxySettings; }
+  void SetProxySettings(const TIdFtpProxySettings& AValue) { FProxySettings->Assign(AValue); }
+  bool UseExtensionDataPort() const { return FUseExtensionDataPort; }
+  void SetUseExtensionDataPort(bool AValue);
+  bool TryNATFastTrack() const { return FTryNATFastTrack; }
+  void SetTryNATFastTrack(bool AValue);
+  bool UseMLIS() const { return FUseMLIS; }
+  void SetUseMLIS(bool AValue) { FUseMLIS = AValue; }
+  std::vector<std::string>& LangsSupported() { return FLangsSupported; }
+  bool UseCCC() const { return FUseCCC; }
+  void SetUseCCC(bool AValue);
+  TIdFTPTZInfo& TZInfo() { return *FTZInfo; }
+  void SetTZInfo(const TIdFTPTZInfo& AValue) { FTZInfo->Assign(AValue); }
+  TIdZLibCompressorBase* Compressor() const { return FCompressor; }
+  void SetCompressor(TIdZLibCompressorBase* AValue);
+  const std::string& Account() const { return FAccount; }
+  void SetAccount(const std::string& AValue) { FAccount = AValue; }
+  // The data connection while a transfer runs, else null.
+  TIdTCPConnection* DataChannel() const { return FDataChannel.get(); }
+
+  void SetIPVersion(TIdIPVersion AValue) override;
+  void SetIOHandler(TIdIOHandler* AValue) override;
+  void SetUseTLS(TIdUseTLS AValue) override;
+
+  // ---- Events --------------------------------------------------------------------------
+  void SetOnAfterClientLogin(TNotifyEvent AValue) { FOnAfterClientLogin = std::move(AValue); }
+  void SetOnBeforeGet(TNotifyEvent AValue) { FOnBeforeGet = std::move(AValue); }
+  void SetOnBeforePut(TIdFtpAfterGet AValue) { FOnBeforePut = std::move(AValue); }
+  void SetOnAfterGet(TIdFtpAfterGet AValue) { FOnAfterGet = std::move(AValue); }
+  void SetOnAfterPut(TNotifyEvent AValue) { FOnAfterPut = std::move(AValue); }
+  void SetOnNeedAccount(TIdNeedAccountEvent AValue) { FOnNeedAccount = std::move(AValue); }
+  void SetOnCustomFTPProxy(TNotifyEvent AValue) { FOnCustomFTPProxy = std::move(AValue); }
+  void SetOnDataChannelCreate(TIdOnDataChannelCreate AValue) {
+    FOnDataChannelCreate = std::move(AValue);
+  }
+  void SetOnDataChannelDestroy(TIdOnDataChannelDestroy AValue) {
+    FOnDataChannelDestroy = std::move(AValue);
+  }
+  void SetOnBannerBeforeLogin(TIdFTPBannerEvent AValue) {
+    FOnBannerBeforeLogin = std::move(AValue);
+  }
+  void SetOnBannerAfterLogin(TIdFTPBannerEvent AValue) { FOnBannerAfterLogin = std::move(AValue); }
+  void SetOnBannerWarning(TIdFTPBannerEvent AValue) { FOnBannerWarning = std::move(AValue); }
+  void SetOnRetrievedDir(TNotifyEvent AValue) { FOnRetrievedDir = std::move(AValue); }
+  void SetOnDirParseStart(TNotifyEvent AValue) { FOnDirParseStart = std::move(AValue); }
+  void SetOnDirParseEnd(TNotifyEvent AValue) { FOnDirParseEnd = std::move(AValue); }
+
+protected:
+  virtual void NotifyBeforeGet();
+  virtual void NotifyBeforePut(TStream& AStream);
+  virtual void NotifyAfterGet(TStream& AStream);
+  virtual void NotifyAfterPut();
+  void DisconnectNotifyPeer() override;
+  void Notification(TIdInitializerComponent* AComponent, TOperation AOperation) override;
+
+  // ---- Login helpers (IdFTP.cpp) -------------------------------------------------------
+  void SendTransferType(TIdFTPTransferType AValue);
+  void DoAfterLogin();
+
+  // ---- Data channel (IdFTPDataChannel.cpp) ---------------------------------------------
+  // PBSZ/PROT/CCC before a data-port command, only under TLS.
+  void SendDataSettings();
+  // EPSV when FUsingExtDataPort, else PASV; returns the address to connect to.
+  void SendPassive(std::string& VIP, uint16_t& VPort);
+  void SendPASV(std::string& VIP, uint16_t& VPort);
+  void SendCPassive(std::string& VIP, uint16_t& VPort);
+  void SendEPassive(std::string& VIP, uint16_t& VPort);
+  // EPRT when FUsingExtDataPort (falling back to PORT), else PORT.
+  void SendPort(const TIdSocketHandle& AHandle);
+  void SendPORT(const std::string& AIP, uint16_t APort);
+  void SendEPRT(const std::string& AIP, uint16_t APort, TIdIPVersion AIPVersion);
+  // Creates the passive data connection and connects it.
+  void OpenPassiveDataChannel();
+  // Creates the active-mode listener, starts listening and announces it.
+  void OpenActiveDataChannel();
+  // Waits ListenTimeout for the server's connection on the active-mode listener.
+  void AcceptActiveDataChannel();
+  void InitDataChannel();
+  void DoTryNATFastTrack();
+
+  // ---- Transfer engines (IdFTPTransfer.cpp) --------------------------------------------
+  void InternalGet(const std::string& ACommand, TStream& ADest, bool AResume = false);
+  void InternalPut(const std::string& ACommand, TStream& ASource, bool AFromBeginning = true);
+  void FinalizeDataOperation();
+  void SendSSCNOff();
+
+  // ---- Fields --------------------------------------------------------------------------
+  bool FAutoLogin = true;
+  bool FAutoIssueFEAT = true;
+  TIdFTPTransferMode FCurrentTransferMode = dmStream;
+  std::unique_ptr<TIdFTPClientIdentifier> FClientInfo;
+  bool FUsingSFTP = false;
+  bool FUsingCCC = false;
+  bool FUseHOST = true;
+  bool FCanUseMLS = false;
+  bool FUsingExtDataPort = false;
+  bool FUsingNATFastTrack = false;
+  bool FCanResume = false;
+  std::vector<std::string> FListResult;
+  std::unique_ptr<TIdReplyFTP> FLoginMsg;
+  bool FPassive = false;
+  bool FPassiveUseControlHost = false;
+  TIdFTPDataPortSecurity FDataPortProtection = ftpdpsClear;
+  TAuthCmd FAUTHCmd = tAuto;
+  uint16_t FDataPort = 0;
+  uint16_t FDataPortMin = 0;
+  uint16_t FDataPortMax = 0;
+  std::string FExternalIP;
+  bool FResumeTested = false;
+  std::string FSystemDesc;
+  TIdFTPTransferType FTransferType = ftASCII;
+  int32_t FTransferTimeout = 0;
+  int32_t FListenTimeout = 10000;
+  // A TIdTCPClient (passive) or a TIdSimpleServer (active) while a transfer runs.
+  std::unique_ptr<TIdTCPConnection> FDataChannel;
+  std::string FDirFormat;
+  TNotifyEvent FOnAfterClientLogin;
+  TNotifyEvent FOnBeforeGet;
+  TIdFtpAfterGet FOnBeforePut;
+  TIdFtpAfterGet FOnAfterGet;
+  TNotifyEvent FOnAfterPut;
+  TIdNeedAccountEvent FOnNeedAccount;
+  TNotifyEvent FOnCustomFTPProxy;
+  TIdOnDataChannelCreate FOnDataChannelCreate;
+  TIdOnDataChannelDestroy FOnDataChannelDestroy;
+  std::unique_ptr<TIdFtpProxySettings> FProxySettings;
+  bool FUseExtensionDataPort = false;
+  bool FTryNATFastTrack = false;
+  bool FUseMLIS = true;
+  std::vector<std::string> FLangsSupported;
+  bool FUseCCC = false;
+  bool FSSCNOn = false;
+  TIdFTPBannerEvent FOnBannerBeforeLogin;
+  TIdFTPBannerEvent FOnBannerAfterLogin;
+  TIdFTPBannerEvent FOnBannerWarning;
+  std::unique_ptr<TIdFTPTZInfo> FTZInfo;
+  TIdZLibCompressorBase* FCompressor = nullptr; // not owned; watched for destruction
+  int32_t FZLibCompressionLevel = 7;
+  int32_t FZLibWindowBits = 15;
+  int32_t FZLibMemLevel = 8;
+  int32_t FZLibStratagy = 0;
+  TNotifyEvent FOnRetrievedDir;
+  TNotifyEvent FOnDirParseStart;
+  TNotifyEvent FOnDirParseEnd;
+  std::unique_ptr<TIdThreadSafeBoolean> FAbortFlag;
+  std::string FAccount;
+};
+
+} // namespace ftpc
