@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <thread>
 
 #include "core/IdResourceStrings.h"
+#include "global/IdGlobal.h"
 
 namespace ftpc {
 
@@ -13,14 +12,7 @@ namespace {
 
 std::atomic<TIdAntiFreezeBase*> GAntiFreeze{nullptr};
 
-// Static initialisation runs on the main thread, before main().
-const std::thread::id GMainThreadId = std::this_thread::get_id();
-
-bool CallerIsMainThread() { return std::this_thread::get_id() == GMainThreadId; }
-
-void SleepFor(int32_t AMilliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::max(AMilliseconds, 0)));
-}
+void SleepFor(int32_t AMilliseconds) { SleepMs(static_cast<uint32_t>(std::max(AMilliseconds, 0))); }
 
 } // namespace
 
@@ -40,7 +32,7 @@ TIdAntiFreezeBase* TIdAntiFreezeBase::Instance() { return GAntiFreeze.load(); }
 
 bool TIdAntiFreezeBase::ShouldUse() {
   // Only the main thread may look at the instance: it is created and destroyed there.
-  if (!CallerIsMainThread()) {
+  if (!InMainThread()) {
     return false;
   }
   const TIdAntiFreezeBase* instance = Instance();

@@ -5,6 +5,7 @@
 
 #include "core/IdResourceStrings.h"
 #include "global/IdStream.h"
+#include "stack/IdStack.h"
 
 namespace ftpc {
 
@@ -46,8 +47,9 @@ int32_t ClampToMaxSize(int64_t AValue) {
 
 // ---- Construction ----------------------------------------------------------------------
 
+// Every buffer keeps the socket stack alive, as every component does.
 TIdBuffer::TIdBuffer() {
-  UseSocketStack(true);
+  TIdStack::IncUsage();
 }
 
 TIdBuffer::TIdBuffer(TIdBufferBytesRemoved AOnBytesRemoved) : TIdBuffer() {
@@ -74,16 +76,7 @@ TIdBuffer::TIdBuffer(const TBytes& ABytes, int32_t ALength) : TIdBuffer() {
 
 TIdBuffer::~TIdBuffer() {
   Clear();
-  try {
-    UseSocketStack(false);
-  } catch (...) { // NOLINT(bugprone-empty-catch): a destructor must not throw
-  }
-}
-
-void TIdBuffer::UseSocketStack(bool ARegister) {
-  // SOCKET STACK USAGE: call TIdStack::IncUsage() / DecUsage() here once stack/IdStack.h is
-  // available, so that the stack lives as long as any buffer does.
-  (void)ARegister;
+  TIdStack::DecUsage();
 }
 
 // ---- Properties -------------------------------------------------------------------------

@@ -11,13 +11,6 @@ namespace ftpc {
 
 namespace {
 
-std::string TrimmedText(const std::string& AText) {
-  const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  const auto first = std::find_if_not(AText.begin(), AText.end(), isBlank);
-  const auto last = std::find_if_not(AText.rbegin(), AText.rend(), isBlank).base();
-  return first < last ? std::string(first, last) : std::string();
-}
-
 constexpr const char* kBroadcastAddress = "255.255.255.255";
 
 } // namespace
@@ -195,6 +188,14 @@ int32_t TIdSocketHandle::Send(const TBytes& ABuffer, int32_t AOffset, int32_t AS
 
 int32_t TIdSocketHandle::Receive(TBytes& VBuffer) { return Stack().Receive(Handle(), VBuffer); }
 
+int32_t TIdSocketHandle::Send(std::span<const uint8_t> ABuffer) {
+  return Stack().Send(Handle(), ABuffer);
+}
+
+int32_t TIdSocketHandle::Receive(std::span<uint8_t> VBuffer) {
+  return Stack().Receive(Handle(), VBuffer);
+}
+
 void TIdSocketHandle::SendTo(const std::string& AIP, TIdPort APort, const TBytes& ABuffer,
                              TIdIPVersion AIPVersion) {
   SendTo(AIP, APort, ABuffer, 0, -1, AIPVersion);
@@ -216,7 +217,7 @@ void TIdSocketHandle::Broadcast(const std::string& AData, TIdPort APort, const s
 }
 
 void TIdSocketHandle::Broadcast(const TBytes& AData, TIdPort APort, const std::string& AIP) {
-  const std::string trimmed = TrimmedText(AIP);
+  const std::string trimmed = Trim(AIP);
   const std::string ip =
       trimmed.empty() ? std::string(kBroadcastAddress) : Stack().ResolveHost(trimmed, FIPVersion);
   SetSockOpt(Id_SOL_SOCKET, Id_SO_BROADCAST, 1);

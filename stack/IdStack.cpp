@@ -11,9 +11,6 @@
 
 namespace ftpc {
 
-using detail::CutAt;
-using detail::TryParseTrimmedDecimal;
-
 namespace {
 
 // The process-wide stack bookkeeping. Never destroyed, so that users released from other
@@ -99,12 +96,6 @@ std::string_view SocketErrorText(int AErr) {
   return {};
 }
 
-bool TextEqualsIgnoreCaseAscii(std::string_view A, std::string_view B) {
-  return std::equal(A.begin(), A.end(), B.begin(), B.end(), [](char x, char y) {
-    return (x >= 'a' && x <= 'z' ? x - 32 : x) == (y >= 'a' && y <= 'z' ? y - 32 : y);
-  });
-}
-
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
 uint16_t Swap16(uint16_t AValue) { return static_cast<uint16_t>((AValue << 8) | (AValue >> 8)); }
@@ -187,7 +178,7 @@ std::string TIdStack::ResolveHost(const std::string& AHost, TIdIPVersion AIPVers
     return canonical.empty() ? LookupHostAddress(AHost, Id_IPv6) : canonical;
   }
   case Id_IPv4:
-    if (TextEqualsIgnoreCaseAscii(AHost, "LOCALHOST")) {
+    if (TextEqualsIgnoreCase(AHost, "LOCALHOST")) {
       return "127.0.0.1";
     }
     return IsIP(AHost) ? AHost : LookupHostAddress(AHost, Id_IPv4);
@@ -196,10 +187,10 @@ std::string TIdStack::ResolveHost(const std::string& AHost, TIdIPVersion AIPVers
 }
 
 bool TIdStack::IsIP(std::string_view AIP) const {
-  std::string_view rest = AIP;
+  std::string rest(AIP);
   for (int i = 0; i < 4; ++i) {
-    int64_t value = -1;
-    if (!TryParseTrimmedDecimal(CutAt(rest, '.'), value) || value < 0 || value > 255) {
+    const int32_t value = ParseTrimmedInt(CutToken(rest, "."), -1);
+    if (value < 0 || value > 255) {
       return false;
     }
   }
@@ -277,9 +268,9 @@ bool TIdStack::IsValidIPv4MulticastGroup(std::string_view Value) const {
   if (!IsIP(Value)) {
     return false;
   }
-  std::string_view rest = Value;
-  int64_t first = 0;
-  return TryParseTrimmedDecimal(CutAt(rest, '.'), first) && first >= 224 && first <= 239;
+  std::string rest(Value);
+  const int32_t first = ParseTrimmedInt(CutToken(rest, "."), -1);
+  return first >= 224 && first <= 239;
 }
 
 bool TIdStack::IsValidIPv6MulticastGroup(std::string_view Value) const {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -161,6 +162,10 @@ public:
   // platform accepted, which may be less. Never raises SIGPIPE.
   virtual int32_t Send(TIdStackSocketHandle ASocket, const TBytes& ABuffer, int32_t AOffset = 0,
                        int32_t ASize = -1) = 0;
+  // The same on any run of bytes, so that a caller receives straight into its own buffer and
+  // sends without a copy. An empty VBuffer raises EIdRangeError (0 would read as the end).
+  virtual int32_t Receive(TIdStackSocketHandle ASocket, std::span<uint8_t> VBuffer) = 0;
+  virtual int32_t Send(TIdStackSocketHandle ASocket, std::span<const uint8_t> ABuffer) = 0;
   virtual int32_t ReceiveFrom(TIdStackSocketHandle ASocket, TBytes& VBuffer, std::string& VIP,
                               TIdPort& VPort, TIdIPVersion AIPVersion = Id_IPv4) = 0;
   void SendTo(TIdStackSocketHandle ASocket, const TBytes& ABuffer, int32_t AOffset,

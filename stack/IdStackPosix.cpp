@@ -258,6 +258,41 @@ constexpr size_t kServEntryBufferSize = 4096;
   TIdStack::RaiseSocketError(TIdStackPosix::WSAErrorFromPlatform(pesNetDb, AHErrno));
 }
 
+// The classic host lookups (without the protocol-independent resolver) know IPv4 only.
+void RequireClassicIPv4Lookup(TIdIPVersion AIPVersion) {
+  if (AIPVersion == Id_IPv6) {
+    throw EIdIPv6Unavailable(std::string(RSIPv6Unavailable));
+  }
+  if (AIPVersion != Id_IPv4) {
+    RaiseIPVersionUnsupported();
+  }
+}
+
+// A host entry with the storage its pointers refer to.
+struct THostEntry {
+  hostent Entry{};
+  std::vector<char> Buffer = std::vector<char>(kHostEntryBufferSize);
+};
+
+// The IPv4 addresses of a host entry looked up by name; raises when there is none.
+std::vector<std::string> HostEntryAddresses(const TIdStackBSDBase& AStack,
+                                            const std::string& AHostName) {
+  THostEntry store;
+  hostent* result = nullptr;
+  int herr = 0;
+  gethostbyname_r(AHostName.c_str(), &store.Entry, store.Buffer.data(), store.Buffer.size(),
+                  &result, &herr);
+  if (result == nullptr || result->h_addr_list[0] == nullptr) {
+    RaiseNetDbError(herr);
+  }
+  std::vector<std::string> addresses;
+  for (char** addr = result->h_addr_list; *addr != nullptr; ++addr) {
+    addresses.push_back(AStack.TranslateTInAddrToString(
+        std::span(reinterpret_cast<const uint8_t*>(*addr), 4), Id_IPv4));
+  }
+  return addresses;
+}
+
 // ---- Start-up of the socket library ------------------------------------------------------------
 
 std::atomic<bool> GSocketLibraryStarted{false};
@@ -356,13 +391,8 @@ std::string TIdStackPosix::LookupHostAddress(const std::string& AHostName,
   if (IPv6FuncsAvailable()) {
     return LookupWithResolver(AHostName, AIPVersion);
   }
-  if (AIPVersion == Id_IPv6) {
-    throw EIdIPv6Unavailable(std::string(RSIPv6Unavailable));
-  }
-  if (AIPVersion != Id_IPv4) {
-    RaiseIPVersionUnsupported();
-  }
-  return LookupWithHostEntry(AHostName);
+  RequireClassicIPv4Lookup(AIPVersion);
+  return HostEntryAddresses(*this, AHostName).front();
 }
 
 std::string TIdStackPosix::LookupWithResolver(const std::string& AHostName,
@@ -371,29 +401,11 @@ std::string TIdStackPosix::LookupWithResolver(const std::string& AHostName,
   return AddrInfoText(*this, *list);
 }
 
-std::string TIdStackPosix::LookupWithHostEntry(const std::string& AHostName) {
-  hostent entry{};
-  hostent* result = nullptr;
-  int herr = 0;
-  std::vector<char> buffer(kHostEntryBufferSize);
-  gethostbyname_r(AHostName.c_str(), &entry, buffer.data(), buffer.size(), &result, &herr);
-  if (result == nullptr || result->h_addr_list[0] == nullptr) {
-    RaiseNetDbError(herr);
-  }
-  return TranslateTInAddrToString(
-      std::span(reinterpret_cast<const uint8_t*>(result->h_addr_list[0]), 4), Id_IPv4);
-}
-
 std::string TIdStackPosix::HostByAddress(const std::string& AAddress, TIdIPVersion AIPVersion) {
   if (IPv6FuncsAvailable()) {
     return HostByAddressWithResolver(AAddress, AIPVersion);
   }
-  if (AIPVersion == Id_IPv6) {
-    throw EIdIPv6Unavailable(std::string(RSIPv6Unavailable));
-  }
-  if (AIPVersion != Id_IPv4) {
-    RaiseIPVersionUnsupported();
-  }
+  RequireClassicIPv4Lookup(AIPVersion);
   return HostByAddressWithHostEntry(AAddress);
 }
 
@@ -418,12 +430,11 @@ std::string TIdStackPosix::HostByAddressWithHostEntry(const std::string& AAddres
     value = INADDR_NONE;
   }
   const in_addr addr{htonl(value)};
-  hostent entry{};
+  THostEntry store;
   hostent* result = nullptr;
   int herr = 0;
-  std::vector<char> buffer(kHostEntryBufferSize);
-  gethostbyaddr_r(&addr, sizeof(addr), AF_INET, &entry, buffer.data(), buffer.size(), &result,
-                  &herr);
+  gethostbyaddr_r(&addr, sizeof(addr), AF_INET, &store.Entry, store.Buffer.data(),
+                  store.Buffer.size(), &result, &herr);
   if (result == nullptr) {
     RaiseNetDbError(herr);
   }
@@ -445,18 +456,8 @@ void TIdStackPosix::AddLocalAddressesToList(std::vector<std::string>& AAddresses
     }
     return;
   }
-  hostent entry{};
-  hostent* result = nullptr;
-  int herr = 0;
-  std::vector<char> buffer(kHostEntryBufferSize);
-  gethostbyname_r(hostName.c_str(), &entry, buffer.data(), buffer.size(), &result, &herr);
-  if (result == nullptr) {
-    RaiseNetDbError(herr);
-  }
-  for (char** addr = result->h_addr_list; *addr != nullptr; ++addr) {
-    AAddresses.push_back(TranslateTInAddrToString(
-        std::span(reinterpret_cast<const uint8_t*>(*addr), 4), Id_IPv4));
-  }
+  const std::vector<std::string> addresses = HostEntryAddresses(*this, hostName);
+  AAddresses.insert(AAddresses.end(), addresses.begin(), addresses.end());
 }
 
 TIdPort TIdStackPosix::WSGetServByName(const std::string& AServiceName) {
@@ -467,10 +468,11 @@ TIdPort TIdStackPosix::WSGetServByName(const std::string& AServiceName) {
   if (result != nullptr) {
     return ntohs(static_cast<uint16_t>(result->s_port));
   }
-  int64_t port = 0;
-  if (!detail::TryParseTrimmedDecimal(AServiceName, port)) {
+  const std::string number = Trim(AServiceName);
+  if (!IsIntegerText(number)) {
     throw EIdInvalidServiceName(FormatInvariant(RSInvalidServiceName, {AServiceName}));
   }
+  const int64_t port = ParseTrimmedInt64(number, -1);
   if (port < 0 || port > 65535) {
     throw EIdRangeError(std::string(RSRangeCheckError));
   }

@@ -85,7 +85,6 @@ protected:
 
 private:
   std::string LookupWithResolver(const std::string& AHostName, TIdIPVersion AIPVersion);
-  std::string LookupWithHostEntry(const std::string& AHostName);
   std::string HostByAddressWithResolver(const std::string& AAddress, TIdIPVersion AIPVersion);
   std::string HostByAddressWithHostEntry(const std::string& AAddress);
   // Completes a connect that a signal interrupted; raises when it failed.

@@ -298,3 +298,28 @@ TEST(SocketList, HoldsAtMost64HandlesAndRemovesByMovingTheLast) {
 
 } // namespace
 } // namespace ftpc
+
+namespace ftpc {
+namespace {
+
+TEST(EIdWinsockStubError, MessageIsTheTitleWithTheSystemTextForANonZeroCode) {
+  const auto withCode =
+      EIdWinsockStubError::Build(ECONNREFUSED, "Error on loading Winsock2 library (%s)", {"libc"});
+  EXPECT_EQ(withCode.Title(), "Error on loading Winsock2 library (libc)");
+  EXPECT_EQ(withCode.Win32Error(), ECONNREFUSED);
+  EXPECT_FALSE(withCode.Win32ErrorMessage().empty());
+  EXPECT_EQ(withCode.Message(), withCode.Title() + ": " + withCode.Win32ErrorMessage());
+
+  const auto withoutCode =
+      EIdWinsockStubError::Build(0, "Error on call to Winsock2 library function %s", {"bind"});
+  EXPECT_EQ(withoutCode.Message(), "Error on call to Winsock2 library function bind");
+  EXPECT_EQ(withoutCode.Win32ErrorMessage(), "");
+}
+
+TEST(StackStartUp, TheResolverFunctionsAreAvailable) {
+  const TIdStackUser user;
+  EXPECT_TRUE(IPv6FuncsAvailable());
+}
+
+} // namespace
+} // namespace ftpc
