@@ -137,11 +137,47 @@ inline constexpr std::string_view RSNoDataToRead = "No data to read.";
 inline constexpr std::string_view RSFileNotFound = "File \"%s\" not found";
 inline constexpr std::string_view RSIOHandlerTypeNotInstalled =
     "No IOHandler of type %s is installed.";
-inline constexpr std::string_view RSTransportOverran = "The transport returned more bytes than asked for.";
+inline constexpr std::string_view RSTransportOverran =
+    "The transport returned more bytes than asked for.";
 // end of I/O handler
+// Command exchange and TCP client:
+inline constexpr std::string_view RSCommandLineHasLineBreak =
+    "A command line must not contain CR or LF characters.";
+inline constexpr std::string_view RSIOHandlerCannotChange = "Cannot change a connected IOHandler.";
+inline constexpr std::string_view RSIOHandlerDifferentIntercept =
+    "The IOHandler already has a different Intercept assigned";
+inline constexpr std::string_view RSAlreadyConnected = "Already connected.";
+inline constexpr std::string_view RSConnectTimeout = "Connect timed out.";
 // ---- end of I/O handler ----
 
 // ---- Proxies and SOCKS ----
+inline constexpr std::string_view RSTransparentProxyCannotBind = "Transparent proxy cannot bind.";
+inline constexpr std::string_view RSTransparentProxyNoUDP = "UDP Not supported by this proxy.";
+inline constexpr std::string_view RSTransparentProxyCircularLink =
+    "%s: Circular links are not allowed";
+// The SOCKS negotiation is not part of this build yet.
+inline constexpr std::string_view RSTransparentProxyNotSupportedYet =
+    "%s: tunnelling through this proxy is not supported yet.";
+inline constexpr std::string_view RSSocksUDPNotSupported =
+    "UDP is not support in this SOCKS version.";
+inline constexpr std::string_view RSSocksServerRespondError = "Socks server did not respond.";
+inline constexpr std::string_view RSSocksAuthMethodError = "Invalid socks authentication method.";
+inline constexpr std::string_view RSSocksAuthError = "Authentication error to socks server.";
+inline constexpr std::string_view RSSocksRequestFailed = "Request rejected or failed.";
+inline constexpr std::string_view RSSocksRequestServerFailed =
+    "Request rejected because SOCKS server cannot connect.";
+inline constexpr std::string_view RSSocksRequestIdentFailed =
+    "Request rejected because the client program and identd report different user-ids.";
+inline constexpr std::string_view RSSocksServerGeneralError = "General SOCKS server failure.";
+inline constexpr std::string_view RSSocksServerPermissionError =
+    "Connection not allowed by ruleset.";
+inline constexpr std::string_view RSSocksServerNetUnreachableError = "Network unreachable.";
+inline constexpr std::string_view RSSocksServerHostUnreachableError = "Host unreachable.";
+inline constexpr std::string_view RSSocksServerConnectionRefusedError = "Connection refused.";
+inline constexpr std::string_view RSSocksServerTTLExpiredError = "TTL expired.";
+inline constexpr std::string_view RSSocksServerCommandError = "Command not supported.";
+inline constexpr std::string_view RSSocksServerAddressError = "Address type not supported.";
+inline constexpr std::string_view RSSocksUnknownError = "Unknown socks error.";
 // ---- end of proxies ----
 
 // ---- Single-connection listener ----
@@ -152,6 +188,34 @@ inline constexpr std::string_view RSOTPUnknownMethod = "Unknown OTP method";
 // ---- end of hashes ----
 
 // ---- FTP session ----
+inline constexpr std::string_view RSFTPStatusReady = "Connection established";
+inline constexpr std::string_view RSFTPUnknownSystem = "Unknown";
+inline constexpr std::string_view RSFTPWrongIOHandler = "IOHandler is of wrong type.";
+inline constexpr std::string_view RSFTPOnCustomFTPProxyReq =
+    "OnCustomFTPProxy required but not assigned";
+inline constexpr std::string_view RSFTPPassiveMustBeTrueWithNATFT =
+    "Can not use active transfers with NAT fastracking.";
+inline constexpr std::string_view RSFTPMustUseExtWithIPv6 =
+    "UseExtensionDataPort must be true for IPv6 connections.";
+inline constexpr std::string_view RSFTPMustUseExtWithNATFastTrack =
+    "UseExtensionDataPort must be true for NAT fasttracking.";
+inline constexpr std::string_view RSFTPUnsupportedTransferType = "Unsupported transfer type.";
+inline constexpr std::string_view RSTLSClientCanNotSetWhileConnected =
+    "This value can not be set while the client is connected.";
+inline constexpr std::string_view RSTLSClientSSLIOHandlerRequred =
+    "SSL IOHandler is required for this setting";
+inline constexpr std::string_view RSTLSClientTLSNotAvailable = "SSL is not available on this server.";
+inline constexpr std::string_view RSTLSClientTLSNegCmdFailed = "Start SSL negotiation command failed.";
+inline constexpr std::string_view RSFTPNoDataPortProtectionWOEncryption =
+    "Can not set DataPortProtection with unencrypted connections.";
+inline constexpr std::string_view RSFTPNoDataPortProtectionAfterCCC =
+    "Can not set DataPortProtection after CCC issued.";
+inline constexpr std::string_view RSFTPNoAUTHWOSSL = "Can not set AUTH without SSL.";
+inline constexpr std::string_view RSFTPCanNotSetAUTHCon = "Can not set AUTH while connected.";
+inline constexpr std::string_view RSFTPNoCCCWOEncryption = "Can not set CCC without encyption.";
+inline constexpr std::string_view RSFTPMissingCompressor = "No Compressor is assigned.";
+inline constexpr std::string_view RSFTPCompressorNotReady = "Compressor is not ready.";
+inline constexpr std::string_view RSFTPUnsupportedTransferMode = "Unsupported transfer mode.";
 // ---- end of FTP session ----
 
 // ---- FTP data channels and transfers ----

@@ -269,9 +269,33 @@ protected:
   void DisconnectNotifyPeer() override;
   void Notification(TIdInitializerComponent* AComponent, TOperation AOperation) override;
 
-  // ---- Login helpers (IdFTP.cpp) -------------------------------------------------------
+  // ---- Connect and login helpers (IdFTP.cpp) -------------------------------------------
   void SendTransferType(TIdFTPTransferType AValue);
-  void DoAfterLogin();
+  void ResetConnectionState();
+  void ConnectControlChannel();
+  void ReadGreeting();
+  void SendHost();
+  void SendSyst();
+  void SendSiteZone();
+  void LoginAfterConnect();
+  void NegotiateAUTH();
+  void StartControlTLS();
+  void SendAccountIfNeeded();
+  void LoginAs(const std::string& AUserLine, const TIdReplyCodes& AUserCodes,
+               const std::function<std::string()>& APassword, const TIdReplyCodes& APassCodes,
+               bool AAccountStep);
+  void LoginToServer();
+  void LoginToProxy(const std::function<std::string()>& APassword,
+                    const TIdReplyCodes& APassCodes, bool AAccountStep);
+  void RunLoginVariant();
+  void LoginThroughFirewallID(const std::string& AProxyUser, const std::string& AProxyPassword);
+  void LoginThroughNovellBorder(const std::string& AProxyUser);
+  // Host, or "host:port" when the port is not 21.
+  std::string HostPortText() const;
+  bool GreetingStartsWith(std::string_view APrefix);
+  int FeatLineIndexExact(const std::string& AText) const;
+  // The server takes "MDTM stamp+zone filename" to set a time.
+  bool UsesSpaceMdtmForm();
 
   // ---- Data channel (IdFTPDataChannel.cpp) ---------------------------------------------
   // PBSZ/PROT/CCC before a data-port command, only under TLS.

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "core/IdThreadSafe.h"
@@ -59,6 +60,9 @@ public:
 
   int32_t Send(const TBytes& ABuffer, int32_t AOffset = 0, int32_t ASize = -1);
   int32_t Receive(TBytes& VBuffer);
+  // Straight into and out of the caller's memory (TIdStack::Receive and Send on a span).
+  int32_t Send(std::span<const uint8_t> ABuffer);
+  int32_t Receive(std::span<uint8_t> VBuffer);
   void SendTo(const std::string& AIP, TIdPort APort, const TBytes& ABuffer,
               TIdIPVersion AIPVersion = Id_IPv4);
   void SendTo(const std::string& AIP, TIdPort APort, const TBytes& ABuffer, int32_t AOffset,

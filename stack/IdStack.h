@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,8 +60,8 @@ public:
 private:
   EIdWinsockStubError(const std::string& AMsg, int32_t AWin32Error, std::string AErrorMessage,
                       std::string ATitle)
-      : EIdException(AMsg), FWin32Error(AWin32Error),
-        FWin32ErrorMessage(std::move(AErrorMessage)), FTitle(std::move(ATitle)) {}
+      : EIdException(AMsg), FWin32Error(AWin32Error), FWin32ErrorMessage(std::move(AErrorMessage)),
+        FTitle(std::move(ATitle)) {}
 
   int32_t FWin32Error;
   std::string FWin32ErrorMessage;
@@ -120,7 +121,7 @@ public:
   virtual std::string HostByAddress(const std::string& AAddress,
                                     TIdIPVersion AIPVersion = Id_IPv4) = 0;
   virtual std::string HostName() = 0;
-  std::string LocalAddress();                      // first local IPv4 address, or empty
+  std::string LocalAddress();                       // first local IPv4 address, or empty
   const std::vector<std::string>& LocalAddresses(); // refilled on each call
   virtual void AddLocalAddressesToList(std::vector<std::string>& AAddresses) = 0;
   // Port of a service name or decimal text; raises EIdInvalidServiceName for neither.
@@ -161,6 +162,10 @@ public:
   // platform accepted, which may be less. Never raises SIGPIPE.
   virtual int32_t Send(TIdStackSocketHandle ASocket, const TBytes& ABuffer, int32_t AOffset = 0,
                        int32_t ASize = -1) = 0;
+  // The same on any run of bytes, so that a caller receives straight into its own buffer and
+  // sends without a copy. An empty VBuffer raises EIdRangeError (0 would read as the end).
+  virtual int32_t Receive(TIdStackSocketHandle ASocket, std::span<uint8_t> VBuffer) = 0;
+  virtual int32_t Send(TIdStackSocketHandle ASocket, std::span<const uint8_t> ABuffer) = 0;
   virtual int32_t ReceiveFrom(TIdStackSocketHandle ASocket, TBytes& VBuffer, std::string& VIP,
                               TIdPort& VPort, TIdIPVersion AIPVersion = Id_IPv4) = 0;
   void SendTo(TIdStackSocketHandle ASocket, const TBytes& ABuffer, int32_t AOffset,
@@ -226,8 +231,7 @@ public:
 protected:
   TIdStack() = default;
   // Looks a host name up for one IP version; overridden by the concrete stack.
-  virtual std::string LookupHostAddress(const std::string& AHostName,
-                                        TIdIPVersion AIPVersion) = 0;
+  virtual std::string LookupHostAddress(const std::string& AHostName, TIdIPVersion AIPVersion) = 0;
 
 private:
   std::vector<std::string> FLocalAddresses;

@@ -1,0 +1,142 @@
+// TIdTCPConnection: the connection of a command/reply protocol. It owns (or borrows) the I/O
+// handler all bytes pass through and runs the exchange every protocol command uses: write one
+// command line, read reply lines until the reply class says the reply is complete, parse them
+// into the last reply and check its code against the codes the caller accepts.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/IdComponent.h"
+#include "core/IdReply.h"
+
+namespace ftpc {
+
+class TIdConnectionIntercept;
+class TIdIOHandler;
+class TIdIOHandlerSocket;
+struct TIdIOHandlerClass;
+
+// A command line that holds CR or LF: sent as it is, it would carry a second command.
+FTPC_DECLARE_EXCEPTION(EIdCommandLineHasLineBreak, EIdException);
+
+// The class-reference form of RaiseExceptionForLastCmdResult: throws a new exception of one
+// class with the given message. RaiseAs<E> is one for any exception class E.
+using TIdExceptionRaiser = void (*)(const std::string& AMessage);
+template <typename E> void RaiseAs(const std::string& AMessage) { throw E(AMessage); }
+
+// Reply codes accepted by a command; an empty list accepts every code.
+using TIdReplyCodes = std::vector<int16_t>;
+
+class TIdTCPConnection : public TIdComponent {
+public:
+  explicit TIdTCPConnection(TIdInitializerComponent* AOwner = nullptr);
+  ~TIdTCPConnection() override;
+
+  std::string ClassName() const override { return "TIdTCPConnection"; }
+  static const TIdReplyClass& DefaultReplyClass();
+
+  // ---- Command exchange ----------------------------------------------------------------
+  // Writes AOut as one line in AEncoding (null: the handler's default), reads the reply and
+  // returns its code. Raises EIdCommandLineHasLineBreak, sending nothing, when the line holds
+  // CR or LF; EIdNotConnected without a handler; the reply error when the code is not in
+  // AResponse (LastCmdResult then holds the rejected reply).
+  virtual int16_t SendCmd(const std::string& AOut, const TIdReplyCodes& AResponse,
+                          TEncoding* AEncoding = nullptr);
+  int16_t SendCmd(const std::string& AOut, std::initializer_list<int16_t> AResponse,
+                  TEncoding* AEncoding = nullptr);
+  // A negative AResponse accepts every code.
+  int16_t SendCmd(const std::string& AOut, int16_t AResponse = -1, TEncoding* AEncoding = nullptr);
+  // Compares the reply's code text with AResponse ignoring case; empty accepts every code.
+  std::string SendCmd(const std::string& AOut, const std::string& AResponse,
+                      TEncoding* AEncoding = nullptr);
+  // Writes one command line without reading a reply, with the same line checks as SendCmd.
+  void SendCmdLine(const std::string& AOut, TEncoding* AEncoding = nullptr);
+
+  virtual int16_t GetResponse(const TIdReplyCodes& AAllowedResponses,
+                              TEncoding* AEncoding = nullptr);
+  int16_t GetResponse(std::initializer_list<int16_t> AAllowedResponses,
+                      TEncoding* AEncoding = nullptr);
+  int16_t GetResponse(int16_t AAllowedResponse = -1, TEncoding* AEncoding = nullptr);
+  virtual std::string GetResponse(const std::string& AAllowedResponse,
+                                  TEncoding* AEncoding = nullptr);
+
+  // Returns AResponse when the list is empty or holds it; raises the reply error otherwise.
+  virtual int16_t CheckResponse(int16_t AResponse, const TIdReplyCodes& AAllowedResponses);
+  virtual std::string CheckResponse(const std::string& AResponse,
+                                    const std::string& AAllowedResponse);
+
+  // Reads one reply into LastCmdResult: lines that are blank after trimming are skipped, and
+  // the reply ends at the first line the reply class calls an end marker.
+  virtual void GetInternalResponse(TEncoding* AEncoding = nullptr);
+  [[noreturn]] virtual void RaiseExceptionForLastCmdResult();
+  // Raises a new exception made by AException, whose message is the last reply's text lines,
+  // each followed by CR LF.
+  [[noreturn]] virtual void RaiseExceptionForLastCmdResult(TIdExceptionRaiser AException);
+
+  // Writes each header line with its first "=" replaced by ": ", then an empty line, in one
+  // block unless the handler is already buffering; on failure nothing of it is sent.
+  void WriteHeader(const std::vector<std::string>& AHeader);
+  // Writes the lines dot-stuffed, then the terminating "." line.
+  void WriteRFCStrings(const std::vector<std::string>& AStrings);
+
+  // ---- Connection state ----------------------------------------------------------------
+  virtual void CheckForGracefulDisconnect(bool ARaiseExceptionIfDisconnected = true);
+  virtual bool Connected();
+  void Disconnect() { Disconnect(true); }
+  // With ANotifyPeer and a live connection, says goodbye first (DisconnectNotifyPeer); then
+  // closes an open handler with the disconnecting/disconnected statuses and OnDisconnected.
+  virtual void Disconnect(bool ANotifyPeer);
+  // Creates and manages a handler of ABaseType (null: the default class). Raises
+  // EIdException when connected.
+  void CreateIOHandler(const TIdIOHandlerClass* ABaseType = nullptr);
+
+  // ---- Properties ----------------------------------------------------------------------
+  TIdReply& Greeting() { return *FGreeting; }
+  void SetGreeting(const TIdReply& AValue) { FGreeting->Assign(AValue); }
+  TIdReply& LastCmdResult() { return *FLastCmdResult; }
+  bool ManagedIOHandler() const { return FManagedIOHandler != nullptr; }
+  // true: this connection destroys the current handler when it replaces it or goes itself.
+  void SetManagedIOHandler(bool AValue);
+  TIdIOHandlerSocket* Socket() const { return FSocket; }
+  TIdIOHandler* IOHandler() const { return FIOHandler; }
+  virtual void SetIOHandler(TIdIOHandler* AValue);
+  TIdConnectionIntercept* Intercept() const;
+  virtual void SetIntercept(TIdConnectionIntercept* AValue);
+  const TNotifyEvent& OnDisconnected() const { return FOnDisconnected; }
+  void SetOnDisconnected(TNotifyEvent AValue) { FOnDisconnected = std::move(AValue); }
+
+protected:
+  // Lets a protocol choose its reply class at construction.
+  TIdTCPConnection(TIdInitializerComponent* AOwner, const TIdReplyClass& AReplyClass);
+
+  virtual void DoOnDisconnected();
+  // May rewrite a command line before it is written; unchanged here.
+  virtual void PrepareCommandLine(std::string& VCommand);
+  // Says goodbye to the peer before Disconnect closes; nothing here.
+  virtual void DisconnectNotifyPeer();
+  // Raises EIdNotConnected when no handler is set (the socket state is not looked at).
+  void RequireIOHandler() const;
+  void Notification(TIdInitializerComponent* AComponent, TOperation AOperation) override;
+
+  const TIdReplyClass& ReplyClass() const { return *FReplyClass; }
+
+private:
+  const TIdReplyClass* FReplyClass;
+  std::unique_ptr<TIdReply> FGreeting;
+  std::unique_ptr<TIdReply> FLastCmdResult;
+  TIdConnectionIntercept* FIntercept = nullptr; // not owned
+  TIdIOHandler* FIOHandler = nullptr;           // owned only through FManagedIOHandler
+  std::unique_ptr<TIdIOHandler> FManagedIOHandler;
+  TIdIOHandlerSocket* FSocket = nullptr; // FIOHandler when it is a socket handler
+  TNotifyEvent FOnDisconnected;
+
+  std::string PreparedCommandLine(const std::string& AOut);
+  void DetachIOHandler();
+  void AttachIOHandler(TIdIOHandler* AValue);
+};
+
+} // namespace ftpc
