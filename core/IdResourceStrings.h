@@ -181,6 +181,8 @@ inline constexpr std::string_view RSSocksUnknownError = "Unknown socks error.";
 // ---- end of proxies ----
 
 // ---- Single-connection listener ----
+inline constexpr std::string_view RSAcceptTimeout = "Accept timed out.";
+inline constexpr std::string_view RSCannotUseNonSocketIOHandler = "Cannot use a non-socket IOHandler";
 // ---- end of listener ----
 
 // ---- Hashes and one-time passwords ----
@@ -219,6 +221,23 @@ inline constexpr std::string_view RSFTPUnsupportedTransferMode = "Unsupported tr
 // ---- end of FTP session ----
 
 // ---- FTP data channels and transfers ----
+inline constexpr std::string_view RSFTPServerSentInvalidPort = "Server sent invalid port number (%s)";
+// A 227 or 229 reply that names something other than a numeric address.
+inline constexpr std::string_view RSFTPServerSentInvalidAddress =
+    "Server sent invalid address (%s)";
+inline constexpr std::string_view RSFTPFileAlreadyExists = "Destination file already exists.";
+inline constexpr std::string_view RSFTPUploadFileNameCanNotBeEmpty =
+    "The destination filename can not be empty";
+inline constexpr std::string_view RSFTPStatusStartTransfer = "Starting FTP transfer";
+inline constexpr std::string_view RSFTPStatusDoneTransfer = "Transfer complete";
+inline constexpr std::string_view RSFTPStatusAbortTransfer = "Transfer aborted";
+inline constexpr std::string_view RSFTPSToSNATFastTrack =
+    "No Site to Site transfers are permitted with a FTP NAT fastracked connection.";
+inline constexpr std::string_view RSFTPSToSIPProtoMustBeSame = "Transport protocols must be the same.";
+inline constexpr std::string_view RSFTPSToSTransModesMustBeSame = "Transfer modes must be the same.";
+inline constexpr std::string_view RSFTPSToSNoDataProtection =
+    "Can't use dataprotection on site to site transfer.";
+inline constexpr std::string_view RSFTPSSCNNotSupported = "SSCN is not supported on both servers.";
 // ---- end of FTP transfers ----
 
 // ---- FTP listings, verification, TLS ----

@@ -7,6 +7,7 @@
 #include "global/IdGlobalProtocols.h"
 #include "hash/IdOTPCalculator.h"
 #include "proxy/IdSocks.h"
+#include "server/IdSimpleServer.h"
 #include "stack/IdSocketHandle.h"
 
 namespace ftpc {
@@ -228,20 +229,42 @@ void TIdFTP::DisconnectNotifyPeer() {
   }
 }
 
+// Safe from another thread while a transfer runs: the socket is only shut down, which wakes
+// the transferring thread; that thread closes and frees the connection in its wrap-up.
 void TIdFTP::KillDataChannel() {
-  if (FDataChannel) {
-    FDataChannel->Disconnect(false);
+  const std::lock_guard guard(FDataChannelLock);
+  ShutDownDataChannel();
+}
+
+void TIdFTP::ShutDownDataChannel() {
+  if (!FDataChannel) {
+    return;
+  }
+  if (auto* listener = dynamic_cast<TIdSimpleServer*>(FDataChannel.get())) {
+    listener->Abort();
+  }
+  TIdIOHandlerSocket* socket = FDataChannel->Socket();
+  if (socket != nullptr && socket->Binding() != nullptr && socket->BindingAllocated()) {
+    GStack()->WSShutdown(socket->Binding()->Handle(), Id_SD_Both);
   }
 }
 
+// The flag is set before the data connection is shut down, so the transferring thread sees
+// it as soon as its data connection ends.
 void TIdFTP::Abort() {
   if (Connected()) {
     SendCmdLine("ABOR");
   }
-  KillDataChannel();
-  if (FDataChannel) {
-    FAbortFlag->SetValue(true);
-  } else {
+  bool transferRunning = false;
+  {
+    const std::lock_guard guard(FDataChannelLock);
+    transferRunning = FDataChannel != nullptr;
+    if (transferRunning) {
+      FAbortFlag->SetValue(true);
+      ShutDownDataChannel();
+    }
+  }
+  if (!transferRunning) {
     GetResponse();
   }
 }

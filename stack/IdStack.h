@@ -148,6 +148,9 @@ public:
                                       TIdPort& VPort, TIdIPVersion& VIPVersion) = 0;
   // Shuts down the sending side and closes the socket; never raises.
   virtual void Disconnect(TIdStackSocketHandle ASocket) = 0;
+  // Shuts down one or both directions (Id_SD_Recv, Id_SD_Send, Id_SD_Both) without closing
+  // the socket, which wakes a thread blocked on it; never raises.
+  virtual void WSShutdown(TIdStackSocketHandle ASocket, int AHow) = 0;
   void GetSocketName(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort);
   virtual void GetSocketName(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort,
                              TIdIPVersion& VIPVersion) = 0;

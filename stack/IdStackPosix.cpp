@@ -584,6 +584,11 @@ void TIdStackPosix::Disconnect(TIdStackSocketHandle ASocket) {
   close(ASocket);
 }
 
+void TIdStackPosix::WSShutdown(TIdStackSocketHandle ASocket, int AHow) {
+  const int how = AHow == Id_SD_Recv ? SHUT_RD : AHow == Id_SD_Send ? SHUT_WR : SHUT_RDWR;
+  shutdown(ASocket, how);
+}
+
 void TIdStackPosix::GetSocketName(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort,
                                   TIdIPVersion& VIPVersion) {
   TSockAddr addr;

@@ -46,6 +46,7 @@ public:
   TIdStackSocketHandle Accept(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort,
                               TIdIPVersion& VIPVersion) override;
   void Disconnect(TIdStackSocketHandle ASocket) override;
+  void WSShutdown(TIdStackSocketHandle ASocket, int AHow) override;
   using TIdStack::GetSocketName;
   void GetSocketName(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort,
                      TIdIPVersion& VIPVersion) override;
