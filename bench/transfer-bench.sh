@@ -4,7 +4,7 @@
 # Clients run alternating, back to back; medians and spread of wall time, client CPU
 # (user+sys) and peak RSS come from /usr/bin/time. Results go to stdout as one table.
 # Runs as root. Environment: FTPC_BENCH_RUNS (default 5), FTPC_BENCH_SIZE_MIB (default 1024),
-# FTPC_BENCH_BIG_MIB (the large RSS probe, default 4096), FTPC_BUILD_DIR (default build-bench).
+# FTPC_BENCH_BIG_MIB (the large RSS probe, default 4096), FTPC_BUILD_DIR (default build).
 # The machine may be shared: compare clients within one run, not across runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +14,7 @@ source scripts/loopback-vsftpd.sh
 runs=${FTPC_BENCH_RUNS:-5}
 size_mib=${FTPC_BENCH_SIZE_MIB:-1024}
 big_mib=${FTPC_BENCH_BIG_MIB:-4096}
-build_dir=${FTPC_BUILD_DIR:-build-bench}
+build_dir=${FTPC_BUILD_DIR:-build}
 user=$FTPC_TEST_USER
 password=ftppass
 plain_port=29899
@@ -23,7 +23,7 @@ plain_port=29899
 ftpc_install_build_deps
 ftpc_install_test_servers
 ftpc_ensure_packages time curl lftp python3
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B "$build_dir" -G Ninja >/dev/null
 cmake --build "$build_dir" --target ftp >/dev/null
 tool=$PWD/$build_dir/ftp
 
