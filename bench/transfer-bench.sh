@@ -83,11 +83,12 @@ PY
 plain_cmd() {  # out: the receiver is timed, the sender runs beside it
   echo "python3 $work/plain.py recv $address $plain_port $1"
 }
-start_plain_sender() {
+start_plain_sender() {  # sets plain_sender
   ( for _ in $(seq 100); do
       python3 "$work/plain.py" send "$address" "$plain_port" "$root/big.bin" 2>/dev/null && exit 0
       sleep 0.05
     done ) &
+  plain_sender=$!
 }
 
 results=$work/results   # lines: scenario client wall user sys rss_kib
@@ -106,7 +107,7 @@ for run in $(seq "$runs"); do
   done
   start_plain_sender
   measure download-file plain "$work/down.bin" "$(plain_cmd "$work/down.bin")"
-  wait
+  wait "$plain_sender"   # not a bare wait: vsftpd is a background job too
   for client in curl lftp; do  # the tool never writes into an existing file such as /dev/null
     measure download-null "$client" - "$(download_cmd "$client" big.bin /dev/null)"
   done
