@@ -12,11 +12,13 @@ namespace {
 
 std::atomic<TIdAntiFreezeBase*> GAntiFreeze{nullptr};
 
-void SleepFor(int32_t AMilliseconds) { SleepMs(static_cast<uint32_t>(std::max(AMilliseconds, 0))); }
+void SleepFor(int32_t AMilliseconds) {
+  SleepMs(static_cast<uint32_t>(std::max(AMilliseconds, 0)));
+}
 
 } // namespace
 
-TIdAntiFreezeBase::TIdAntiFreezeBase() {
+TIdAntiFreezeBase::TIdAntiFreezeBase(TIdInitializerComponent* AOwner) : TIdBaseComponent(AOwner) {
   TIdAntiFreezeBase* expected = nullptr;
   if (!GAntiFreeze.compare_exchange_strong(expected, this)) {
     throw EIdException(std::string(RSOnlyOneAntiFreeze));
@@ -28,7 +30,9 @@ TIdAntiFreezeBase::~TIdAntiFreezeBase() {
   GAntiFreeze.compare_exchange_strong(expected, nullptr);
 }
 
-TIdAntiFreezeBase* TIdAntiFreezeBase::Instance() { return GAntiFreeze.load(); }
+TIdAntiFreezeBase* TIdAntiFreezeBase::Instance() {
+  return GAntiFreeze.load();
+}
 
 bool TIdAntiFreezeBase::ShouldUse() {
   // Only the main thread may look at the instance: it is created and destroyed there.

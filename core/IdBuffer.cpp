@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "core/IdResourceStrings.h"
 #include "global/IdStream.h"
@@ -14,7 +15,7 @@ namespace {
 // The smallest block worth allocating, so that a run of tiny writes does not reallocate.
 constexpr size_t kMinAllocation = 256;
 // Clear keeps a block up to this size for the next fill; larger ones are given back.
-constexpr size_t kMaxRetainedAllocation = 256 * 1024;
+constexpr size_t kMaxRetainedAllocation = size_t{256} * 1024;
 
 // Network byte order (big-endian) by shifts, independent of the host's order.
 template <typename T> void StoreBigEndian(T AValue, uint8_t* VOut) {
@@ -179,7 +180,8 @@ void TIdBuffer::CommitAppend(int32_t ACount) {
 
 void TIdBuffer::AppendBytes(const uint8_t* AData, int32_t ACount) {
   const auto count = static_cast<size_t>(ACount);
-  if (FMemory && AData >= FMemory.get() && AData < FMemory.get() + FAllocated) {
+  const std::less<const uint8_t*> before;
+  if (FMemory && !before(AData, FMemory.get()) && before(AData, FMemory.get() + FAllocated)) {
     // The source lies in our own block, which making room may move: copy it out first.
     const TBytes copy(AData, AData + count);
     EnsureTailRoom(count);

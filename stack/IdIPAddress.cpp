@@ -23,30 +23,36 @@ int HexDigitValue(char AChar) {
   return -1;
 }
 
-// A trimmed hexadecimal number of at most 32 bits; false for anything else.
-bool TryParseTrimmedHex(std::string_view AText, uint32_t& VValue) {
-  const std::string text = Trim(AText);
-  if (text.empty()) {
+// Accumulates hexadecimal digits; false for an empty text, another character, or a value
+// above AMax. With AMax at the 64-bit maximum the value wraps, keeping the low-order bytes.
+bool ReadHexDigits(std::string_view ADigits, uint64_t AMax, uint64_t& VValue) {
+  if (ADigits.empty()) {
     return false;
   }
   uint64_t value = 0;
-  for (const char c : text) {
+  for (const char c : ADigits) {
     const int digit = HexDigitValue(c);
     if (digit < 0) {
       return false;
     }
     value = value * 16 + static_cast<uint64_t>(digit);
-    if (value > std::numeric_limits<uint32_t>::max()) {
+    if (value > AMax) {
       return false;
     }
+  }
+  VValue = value;
+  return true;
+}
+
+// A trimmed hexadecimal number of at most 32 bits.
+bool TryParseTrimmedHex(std::string_view AText, uint32_t& VValue) {
+  uint64_t value = 0;
+  if (!ReadHexDigits(Trim(AText), std::numeric_limits<uint32_t>::max(), value)) {
+    return false;
   }
   VValue = static_cast<uint32_t>(value);
   return true;
 }
-
-} // namespace
-
-namespace {
 
 constexpr size_t kMaxDots = 3;
 constexpr size_t kMaxColons = 7;
@@ -59,7 +65,9 @@ struct TIPv6Separators {
   std::vector<size_t> Dots;
 };
 
-bool IsHexLetter(char AChar) { return HexDigitValue(AChar) >= 10; }
+bool IsHexLetter(char AChar) {
+  return HexDigitValue(AChar) >= 10;
+}
 
 // Records the colons and dots; false for a character or a count that no IPv6 text has.
 bool ScanIPv6Separators(std::string_view AText, TIPv6Separators& VSeps) {
@@ -169,20 +177,7 @@ std::string DottedDecimal(uint32_t AValue) {
 // Hexadecimal and octal values wrap, which keeps exactly the low-order bytes that are used.
 bool ReadLenientIPv4Part(std::string_view APart, uint64_t& VValue) {
   if (APart.size() >= 2 && APart[0] == '0' && (APart[1] == 'x' || APart[1] == 'X')) {
-    const std::string_view digits = APart.substr(2);
-    if (digits.empty()) {
-      return false;
-    }
-    uint64_t value = 0;
-    for (const char c : digits) {
-      const int digit = HexDigitValue(c);
-      if (digit < 0) {
-        return false;
-      }
-      value = value * 16 + static_cast<uint64_t>(digit);
-    }
-    VValue = value;
-    return true;
+    return ReadHexDigits(APart.substr(2), std::numeric_limits<uint64_t>::max(), VValue);
   }
   if (APart[0] == '0' && APart.find_first_not_of("01234567") == std::string_view::npos) {
     uint64_t value = 0;

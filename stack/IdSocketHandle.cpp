@@ -23,7 +23,9 @@ TIdSocketHandle::TIdSocketHandle() : FReadSocketList(TIdSocketList::CreateSocket
   Reset(true);
 }
 
-TIdSocketHandle::~TIdSocketHandle() { TIdSocketHandle::CloseSocket(); }
+TIdSocketHandle::~TIdSocketHandle() {
+  TIdSocketHandle::CloseSocket();
+}
 
 void TIdSocketHandle::SetHandle(TIdStackSocketHandle AHandle) {
   const TIdStackSocketHandle old = FHandle.load();
@@ -113,7 +115,9 @@ void TIdSocketHandle::Connect() {
   }
 }
 
-void TIdSocketHandle::Listen(int AQueueCount) { Stack().Listen(Handle(), AQueueCount); }
+void TIdSocketHandle::Listen(int AQueueCount) {
+  Stack().Listen(Handle(), AQueueCount);
+}
 
 bool TIdSocketHandle::Accept(TIdStackSocketHandle ASocket) {
   Reset(true);
@@ -186,7 +190,9 @@ int32_t TIdSocketHandle::Send(const TBytes& ABuffer, int32_t AOffset, int32_t AS
   return Stack().Send(Handle(), ABuffer, AOffset, ASize);
 }
 
-int32_t TIdSocketHandle::Receive(TBytes& VBuffer) { return Stack().Receive(Handle(), VBuffer); }
+int32_t TIdSocketHandle::Receive(TBytes& VBuffer) {
+  return Stack().Receive(Handle(), VBuffer);
+}
 
 int32_t TIdSocketHandle::Send(std::span<const uint8_t> ABuffer) {
   return Stack().Send(Handle(), ABuffer);
@@ -239,8 +245,7 @@ void TIdSocketHandle::SetPeer(const std::string& AIP, TIdPort APort, TIdIPVersio
   FIPVersion = AIPVersion;
 }
 
-void TIdSocketHandle::SetBinding(const std::string& AIP, TIdPort APort,
-                                 TIdIPVersion AIPVersion) {
+void TIdSocketHandle::SetBinding(const std::string& AIP, TIdPort APort, TIdIPVersion AIPVersion) {
   FIP = AIP;
   FPort = APort;
   FIPVersion = AIPVersion;

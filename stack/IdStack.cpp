@@ -98,11 +98,12 @@ std::string_view SocketErrorText(int AErr) {
 
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
-uint16_t Swap16(uint16_t AValue) { return static_cast<uint16_t>((AValue << 8) | (AValue >> 8)); }
+uint16_t Swap16(uint16_t AValue) {
+  return static_cast<uint16_t>((AValue << 8) | (AValue >> 8));
+}
 
 uint32_t Swap32(uint32_t AValue) {
-  return (AValue >> 24) | ((AValue >> 8) & 0xFF00u) | ((AValue << 8) & 0xFF0000u) |
-         (AValue << 24);
+  return (AValue >> 24) | ((AValue >> 8) & 0xFF00u) | ((AValue << 8) & 0xFF0000u) | (AValue << 24);
 }
 
 uint64_t Swap64(uint64_t AValue) {
@@ -122,22 +123,34 @@ TIdIPv6Address SwapWords(const TIdIPv6Address& AValue) {
 
 // ---- Process-wide state ----------------------------------------------------------------------
 
-TIdStack* GStack() { return GStackInstance.load(std::memory_order_acquire); }
+TIdStack* GStack() {
+  return GStackInstance.load(std::memory_order_acquire);
+}
 
-const TIdStackClass* StackClass() { return GStackClass().load(); }
+const TIdStackClass* StackClass() {
+  return GStackClass().load();
+}
 
 void SetStackClass(const TIdStackClass* AClass) {
   const std::lock_guard guard(StackState().Lock);
   GStackClass().store(AClass);
 }
 
-const TIdSocketListClass* SocketListClass() { return GSocketListClass().load(); }
+const TIdSocketListClass* SocketListClass() {
+  return GSocketListClass().load();
+}
 
-void SetSocketListClass(const TIdSocketListClass* AClass) { GSocketListClass().store(AClass); }
+void SetSocketListClass(const TIdSocketListClass* AClass) {
+  GSocketListClass().store(AClass);
+}
 
-bool IPv6FuncsAvailable() { return GIPv6FuncsAvailable.load(); }
+bool IPv6FuncsAvailable() {
+  return GIPv6FuncsAvailable.load();
+}
 
-void SetIPv6FuncsAvailable(bool AValue) { GIPv6FuncsAvailable.store(AValue); }
+void SetIPv6FuncsAvailable(bool AValue) {
+  GIPv6FuncsAvailable.store(AValue);
+}
 
 void TIdStack::IncUsage() {
   TStackState& state = StackState();
@@ -255,12 +268,22 @@ uint32_t TIdStack::HostToNetwork(uint32_t AValue) {
 uint64_t TIdStack::HostToNetwork(uint64_t AValue) {
   return kLittleEndian ? Swap64(AValue) : AValue;
 }
-TIdIPv6Address TIdStack::HostToNetwork(const TIdIPv6Address& AValue) { return SwapWords(AValue); }
+TIdIPv6Address TIdStack::HostToNetwork(const TIdIPv6Address& AValue) {
+  return SwapWords(AValue);
+}
 // The conversions are their own inverses.
-uint16_t TIdStack::NetworkToHost(uint16_t AValue) { return HostToNetwork(AValue); }
-uint32_t TIdStack::NetworkToHost(uint32_t AValue) { return HostToNetwork(AValue); }
-uint64_t TIdStack::NetworkToHost(uint64_t AValue) { return HostToNetwork(AValue); }
-TIdIPv6Address TIdStack::NetworkToHost(const TIdIPv6Address& AValue) { return SwapWords(AValue); }
+uint16_t TIdStack::NetworkToHost(uint16_t AValue) {
+  return HostToNetwork(AValue);
+}
+uint32_t TIdStack::NetworkToHost(uint32_t AValue) {
+  return HostToNetwork(AValue);
+}
+uint64_t TIdStack::NetworkToHost(uint64_t AValue) {
+  return HostToNetwork(AValue);
+}
+TIdIPv6Address TIdStack::NetworkToHost(const TIdIPv6Address& AValue) {
+  return SwapWords(AValue);
+}
 
 // ---- Multicast groups and checksums ------------------------------------------------------------
 
@@ -322,7 +345,9 @@ int TIdStack::CheckForSocketError(int AResult, std::initializer_list<int> AIgnor
   RaiseSocketError(err);
 }
 
-void TIdStack::RaiseLastSocketError() { RaiseSocketError(WSGetLastError()); }
+void TIdStack::RaiseLastSocketError() {
+  RaiseSocketError(WSGetLastError());
+}
 
 void TIdStack::RaiseSocketError(int AErr) {
   const std::string message = WSTranslateSocketErrorMsg(AErr);

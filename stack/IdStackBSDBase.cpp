@@ -21,7 +21,9 @@ constexpr size_t kIPv6MembershipSize = 20;
   throw EIdIPVersionUnsupported(std::string(RSIPVersionUnsupported));
 }
 
-[[noreturn]] void RaiseRangeError() { throw EIdRangeError(std::string(RSRangeCheckError)); }
+[[noreturn]] void RaiseRangeError() {
+  throw EIdRangeError(std::string(RSRangeCheckError));
+}
 
 size_t RawAddressSize(TIdIPVersion AIPVersion) {
   switch (AIPVersion) {
@@ -108,8 +110,8 @@ int32_t TIdStackBSDBase::Receive(TIdStackSocketHandle ASocket, std::span<uint8_t
   return CheckForSocketError(WSRecv(ASocket, VBuffer.data(), VBuffer.size(), 0));
 }
 
-int32_t TIdStackBSDBase::Send(TIdStackSocketHandle ASocket, const TBytes& ABuffer,
-                              int32_t AOffset, int32_t ASize) {
+int32_t TIdStackBSDBase::Send(TIdStackSocketHandle ASocket, const TBytes& ABuffer, int32_t AOffset,
+                              int32_t ASize) {
   const int32_t count = detail::SendCount(ABuffer, AOffset, ASize);
   if (count <= 0) {
     return count;
@@ -133,14 +135,15 @@ int32_t TIdStackBSDBase::ReceiveFrom(TIdStackSocketHandle ASocket, TBytes& VBuff
       RecvFrom(ASocket, VBuffer.data(), VBuffer.size(), 0, VIP, VPort, AIPVersion));
 }
 
-void TIdStackBSDBase::SendTo(TIdStackSocketHandle ASocket, const TBytes& ABuffer,
-                             int32_t AOffset, int32_t ASize, const std::string& AIP,
-                             TIdPort APort, TIdIPVersion AIPVersion) {
+void TIdStackBSDBase::SendTo(TIdStackSocketHandle ASocket, const TBytes& ABuffer, int32_t AOffset,
+                             int32_t ASize, const std::string& AIP, TIdPort APort,
+                             TIdIPVersion AIPVersion) {
   const int32_t count = detail::SendCount(ABuffer, AOffset, ASize);
   if (count <= 0) {
     return;
   }
-  const int32_t sent = WSSendTo(ASocket, ABuffer.data() + AOffset, count, 0, AIP, APort, AIPVersion);
+  const int32_t sent =
+      WSSendTo(ASocket, ABuffer.data() + AOffset, count, 0, AIP, APort, AIPVersion);
   if (sent == Id_SOCKET_ERROR) {
     const int err = WSGetLastError();
     if (err == Id_WSAEMSGSIZE) {
@@ -185,8 +188,7 @@ void TIdStackBSDBase::SetVersionedOption(TIdStackSocketHandle AHandle, TIdIPVers
 
 void TIdStackBSDBase::AddMulticastMembership(TIdStackSocketHandle AHandle,
                                              const std::string& AGroupIP,
-                                             const std::string& ALocalIP,
-                                             TIdIPVersion AIPVersion) {
+                                             const std::string& ALocalIP, TIdIPVersion AIPVersion) {
   MembershipSockOpt(AHandle, AGroupIP, ALocalIP,
                     AIPVersion == Id_IPv6 ? Id_IPV6_ADD_MEMBERSHIP : Id_IP_ADD_MEMBERSHIP,
                     AIPVersion);

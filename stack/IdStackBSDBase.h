@@ -25,12 +25,11 @@ public:
   virtual int WSGetSockOpt(TIdStackSocketHandle ASocket, int Alevel, int AOptname, void* AOptval,
                            int32_t& AOptlen) = 0;
   // Datagram primitives; -1 on failure, with the error left for WSGetLastError.
-  virtual int32_t RecvFrom(TIdStackSocketHandle ASocket, void* ABuffer, size_t ALength,
-                           int AFlags, std::string& VIP, TIdPort& VPort,
+  virtual int32_t RecvFrom(TIdStackSocketHandle ASocket, void* ABuffer, size_t ALength, int AFlags,
+                           std::string& VIP, TIdPort& VPort, TIdIPVersion AIPVersion) = 0;
+  virtual int32_t WSSendTo(TIdStackSocketHandle ASocket, const void* ABuffer, size_t ABufferLength,
+                           int AFlags, const std::string& AIP, TIdPort APort,
                            TIdIPVersion AIPVersion) = 0;
-  virtual int32_t WSSendTo(TIdStackSocketHandle ASocket, const void* ABuffer,
-                           size_t ABufferLength, int AFlags, const std::string& AIP,
-                           TIdPort APort, TIdIPVersion AIPVersion) = 0;
 
   int32_t Receive(TIdStackSocketHandle ASocket, TBytes& VBuffer) override;
   int32_t Send(TIdStackSocketHandle ASocket, const TBytes& ABuffer, int32_t AOffset = 0,

@@ -103,10 +103,14 @@ constexpr TErrorPair kErrnoTable[] = {
 // Resolver results by name (their numbers differ between systems). EAI_SYSTEM is handled
 // by the caller: it means "see errno".
 constexpr TErrorPair kResolverTable[] = {
-    {EAI_AGAIN, Id_WSATRY_AGAIN},       {EAI_BADFLAGS, Id_WSAEINVAL},
-    {EAI_FAIL, Id_WSANO_RECOVERY},      {EAI_FAMILY, Id_WSAEAFNOSUPPORT},
-    {EAI_MEMORY, Id_WSA_NOT_ENOUGH_MEMORY}, {EAI_NONAME, Id_WSAHOST_NOT_FOUND},
-    {EAI_SERVICE, Id_WSATYPE_NOT_FOUND}, {EAI_SOCKTYPE, Id_WSAESOCKTNOSUPPORT},
+    {EAI_AGAIN, Id_WSATRY_AGAIN},
+    {EAI_BADFLAGS, Id_WSAEINVAL},
+    {EAI_FAIL, Id_WSANO_RECOVERY},
+    {EAI_FAMILY, Id_WSAEAFNOSUPPORT},
+    {EAI_MEMORY, Id_WSA_NOT_ENOUGH_MEMORY},
+    {EAI_NONAME, Id_WSAHOST_NOT_FOUND},
+    {EAI_SERVICE, Id_WSATYPE_NOT_FOUND},
+    {EAI_SOCKTYPE, Id_WSAESOCKTNOSUPPORT},
     // A too small host buffer for getnameinfo is a buffer fault on Windows Sockets.
     {EAI_OVERFLOW, Id_WSAEFAULT},
 #ifdef EAI_NODATA
@@ -322,8 +326,8 @@ int PollWithTimeout(std::vector<pollfd>& VFds, int32_t ATimeout) {
   for (;;) {
     int waitMs = -1;
     if (!unlimited) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                              Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       waitMs = static_cast<int>(std::max<int64_t>(left.count(), 0));
     }
     const int rc = poll(VFds.data(), VFds.size(), waitMs);
@@ -342,8 +346,9 @@ constexpr short kExceptEvents = POLLPRI;
 // ---- TIdStackPosix -----------------------------------------------------------------------------
 
 const TIdStackClass& detail::PlatformStackClass() {
-  static const TIdStackClass stackClass{
-      "TIdStackPosix", []() -> std::unique_ptr<TIdStack> { return std::make_unique<TIdStackPosix>(); }};
+  static const TIdStackClass stackClass{"TIdStackPosix", []() -> std::unique_ptr<TIdStack> {
+                                          return std::make_unique<TIdStackPosix>();
+                                        }};
   return stackClass;
 }
 
@@ -372,7 +377,9 @@ int TIdStackPosix::WSAErrorFromPlatform(TIdPlatformErrorSource ASource, int ACod
   return ACode;
 }
 
-int TIdStackPosix::WSGetLastError() { return WSAErrorFromPlatform(pesErrno, errno); }
+int TIdStackPosix::WSGetLastError() {
+  return WSAErrorFromPlatform(pesErrno, errno);
+}
 
 void TIdStackPosix::WSSetLastError(int AErr) {
   for (const auto& pair : kErrnoTable) {
@@ -411,8 +418,7 @@ std::string TIdStackPosix::HostByAddress(const std::string& AAddress, TIdIPVersi
 
 std::string TIdStackPosix::HostByAddressWithResolver(const std::string& AAddress,
                                                      TIdIPVersion AIPVersion) {
-  const TAddrInfoList list =
-      ResolveOrRaise(AAddress.c_str(), AI_CANONNAME, FamilyOf(AIPVersion));
+  const TAddrInfoList list = ResolveOrRaise(AAddress.c_str(), AI_CANONNAME, FamilyOf(AIPVersion));
   std::vector<char> host(kNameInfoHostSize);
   const int rc = getnameinfo(list->ai_addr, list->ai_addrlen, host.data(),
                              static_cast<socklen_t>(host.size()), nullptr, 0, NI_NAMEREQD);
@@ -503,7 +509,9 @@ bool TIdStackPosix::CheckIPVersionSupport(TIdIPVersion AIPVersion) {
   return true;
 }
 
-bool TIdStackPosix::SupportsIPv6() { return CheckIPVersionSupport(Id_IPv6); }
+bool TIdStackPosix::SupportsIPv6() {
+  return CheckIPVersionSupport(Id_IPv6);
+}
 
 // ---- Sockets ----
 
@@ -618,8 +626,8 @@ int32_t TIdStackPosix::WSRecv(TIdStackSocketHandle ASocket, void* ABuffer, size_
   return static_cast<int32_t>(rc);
 }
 
-int32_t TIdStackPosix::WSSend(TIdStackSocketHandle ASocket, const void* ABuffer,
-                              size_t ABufLength, int AFlags) {
+int32_t TIdStackPosix::WSSend(TIdStackSocketHandle ASocket, const void* ABuffer, size_t ABufLength,
+                              int AFlags) {
   // MSG_NOSIGNAL: a peer that has gone away gives EPIPE instead of killing the process.
   ssize_t rc = 0;
   do {
@@ -886,7 +894,9 @@ std::vector<TIdStackSocketHandle> TIdSocketListPosix::WaitReadable(int32_t ATime
   return ReadyHandles(fds, 0, fds.size(), kReadEvents);
 }
 
-bool TIdSocketListPosix::SelectRead(int32_t ATimeout) { return !WaitReadable(ATimeout).empty(); }
+bool TIdSocketListPosix::SelectRead(int32_t ATimeout) {
+  return !WaitReadable(ATimeout).empty();
+}
 
 bool TIdSocketListPosix::SelectReadList(std::unique_ptr<TIdSocketList>& VSocketList,
                                         int32_t ATimeout) {

@@ -57,8 +57,8 @@ public:
                      TIdIPVersion AIPVersion = Id_IPv4) override;
 
   using TIdStack::SetSocketOption;
-  void SetSocketOption(TIdStackSocketHandle ASocket, int ALevel, int AOptName,
-                       const void* AOptVal, int32_t AOptLen) override;
+  void SetSocketOption(TIdStackSocketHandle ASocket, int ALevel, int AOptName, const void* AOptVal,
+                       int32_t AOptLen) override;
   void SetBlocking(TIdStackSocketHandle ASocket, bool ABlocking) override;
   int IOControl(TIdStackSocketHandle ASocket, uint32_t ACmd, uint32_t& AArg) override;
 
