@@ -98,6 +98,34 @@ int TIdReply::NumericCode() const { return ParseTrimmedInt(FCode, 0); }
 
 void TIdReply::SetNumericCode(int AValue) { SetCode(std::to_string(AValue)); }
 
+namespace {
+
+std::string JoinLines(const std::vector<std::string>& ALines, bool AEndEveryLine) {
+  std::string result;
+  for (size_t i = 0; i < ALines.size(); ++i) {
+    if (i > 0 && !AEndEveryLine) {
+      result += "\r\n";
+    }
+    result += ALines[i];
+    if (AEndEveryLine) {
+      result += "\r\n";
+    }
+  }
+  return result;
+}
+
+} // namespace
+
+std::string TIdReply::FirstTextLine() const {
+  return FText.empty() ? std::string() : FText.front();
+}
+
+std::string TIdReply::TextWithLineEnds() const { return JoinLines(FText, true); }
+
+std::string TIdReply::JoinedText() const { return JoinLines(FText, false); }
+
+std::string TIdReply::FormattedText() const { return JoinLines(FormattedReply(), false); }
+
 std::string TIdReply::DisplayName() const {
   return FText.empty() ? FCode : FCode + " " + FText.front();
 }

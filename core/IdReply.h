@@ -78,6 +78,14 @@ public:
   TIdReplies* ReplyTexts() const { return FReplyTexts; }
   // The code, and the first text line after a space when there is one.
   std::string DisplayName() const;
+  // The first text line, empty when there is none.
+  std::string FirstTextLine() const;
+  // Every text line followed by CR LF (the form reply errors carry).
+  std::string TextWithLineEnds() const;
+  // The text lines joined with CR LF between them.
+  std::string JoinedText() const;
+  // The reply as the protocol writes it, its lines joined with CR LF between them.
+  std::string FormattedText() const;
 
   std::string ClassName() const override { return "TIdReply"; }
 

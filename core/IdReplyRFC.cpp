@@ -44,12 +44,7 @@ void TIdReplyRFC::Assign(const TIdReply& ASource) {
 }
 
 void TIdReplyRFC::RaiseReplyError() const {
-  std::string message;
-  for (const std::string& line : FText) {
-    message += line;
-    message += "\r\n";
-  }
-  throw EIdReplyRFCError(NumericCode(), message);
+  throw EIdReplyRFCError(NumericCode(), TextWithLineEnds());
 }
 
 bool TIdReplyRFC::ReplyExists() const { return NumericCode() >= 1 || !FText.empty(); }

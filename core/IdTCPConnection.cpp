@@ -10,15 +10,6 @@ namespace ftpc {
 
 namespace {
 
-std::string JoinedWithCRLF(const std::vector<std::string>& ALines) {
-  std::string result;
-  for (const std::string& line : ALines) {
-    result += line;
-    result += "\r\n";
-  }
-  return result;
-}
-
 // "Name=Value" becomes "Name: Value"; a line without "=" is written as it is.
 std::string HeaderLine(const std::string& ALine) {
   const size_t equals = ALine.find('=');
@@ -162,11 +153,11 @@ void TIdTCPConnection::GetInternalResponse(TEncoding* AEncoding) {
 void TIdTCPConnection::RaiseExceptionForLastCmdResult() {
   FLastCmdResult->RaiseReplyError();
   // Only reached through a reply class whose error operation returns.
-  throw EIdReplyError(JoinedWithCRLF(FLastCmdResult->Text()));
+  throw EIdReplyError(FLastCmdResult->TextWithLineEnds());
 }
 
 void TIdTCPConnection::RaiseExceptionForLastCmdResult(TIdExceptionRaiser AException) {
-  const std::string message = JoinedWithCRLF(FLastCmdResult->Text());
+  const std::string message = FLastCmdResult->TextWithLineEnds();
   AException(message);
   throw EIdException(message); // only reached when AException did not throw as it should
 }

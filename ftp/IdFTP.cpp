@@ -24,40 +24,6 @@ constexpr int16_t kCodeReady = 220;
 // The AUTH arguments, in the order tAuto tries them.
 constexpr const char* kAuthArguments[] = {"TLS", "SSL", "TLS-C", "TLS-P"};
 
-// All text lines of a reply joined with CR LF.
-std::string JoinedText(const TIdReply& AReply) {
-  std::string result;
-  for (size_t i = 0; i < AReply.Text().size(); ++i) {
-    if (i > 0) {
-      result += "\r\n";
-    }
-    result += AReply.Text()[i];
-  }
-  return result;
-}
-
-// The reply as the server sent it, every line joined with CR LF.
-std::string FormattedText(const TIdReply& AReply) {
-  std::string result;
-  for (const std::string& line : AReply.FormattedReply()) {
-    if (!result.empty()) {
-      result += "\r\n";
-    }
-    result += line;
-  }
-  return result;
-}
-
-// The text before the first space (the whole text when there is none).
-std::string FirstWordOf(const std::string& ALine) {
-  std::string rest = ALine;
-  return CutToken(rest, " ");
-}
-
-std::string FirstTextLine(const TIdReply& AReply) {
-  return AReply.Text().empty() ? std::string() : AReply.Text().front();
-}
-
 } // namespace
 
 // ---- Construction ------------------------------------------------------------------------
@@ -124,7 +90,7 @@ void TIdFTP::ReadGreeting() {
   const int code = LastCmdResult().NumericCode();
   if (code >= 100 && code <= 199) {
     if (FOnBannerWarning) {
-      FOnBannerWarning(this, FormattedText(LastCmdResult()));
+      FOnBannerWarning(this, LastCmdResult().FormattedText());
     }
     GetResponse();
   }
@@ -146,7 +112,7 @@ void TIdFTP::SendSyst() {
   if (SendCmd("SYST") == 500) {
     FSystemDesc = std::string(RSFTPUnknownSystem);
   } else {
-    FSystemDesc = FirstTextLine(LastCmdResult());
+    FSystemDesc = LastCmdResult().FirstTextLine();
   }
 }
 
@@ -156,7 +122,7 @@ void TIdFTP::SendSiteZone() {
   if (SendCmd("SITE ZONE") != 210 || LastCmdResult().Text().empty()) {
     return;
   }
-  const std::string& line = LastCmdResult().Text().front();
+  const std::string line = LastCmdResult().FirstTextLine();
   if (line.size() <= 3) {
     return;
   }
@@ -180,7 +146,7 @@ void TIdFTP::Connect() {
       SendHost();
     }
     if (FOnBannerBeforeLogin) {
-      FOnBannerBeforeLogin(this, FormattedText(Greeting()));
+      FOnBannerBeforeLogin(this, Greeting().FormattedText());
     }
     if (FAutoLogin) {
       LoginAfterConnect();
@@ -475,7 +441,7 @@ int TIdFTP::FeatLineIndexExact(const std::string& AText) const {
 
 // ---- Login -------------------------------------------------------------------------------
 
-std::string TIdFTP::GetLoginPassword() { return GetLoginPassword(JoinedText(LastCmdResult())); }
+std::string TIdFTP::GetLoginPassword() { return GetLoginPassword(LastCmdResult().JoinedText()); }
 
 // An "otp-md5 499 ke1234" challenge (RFC 2289) is answered with the six-word response.
 std::string TIdFTP::GetLoginPassword(const std::string& APrompt) {
@@ -525,7 +491,7 @@ void TIdFTP::StartControlTLS() {
 void TIdFTP::SendAccountIfNeeded() {
   const bool needed =
       LastCmdResult().NumericCode() == 332 ||
-      (JoinedText(LastCmdResult()).find("ACCOUNT") != std::string::npos && !FAccount.empty());
+      (LastCmdResult().JoinedText().find("ACCOUNT") != std::string::npos && !FAccount.empty());
   if (!needed) {
     return;
   }
@@ -651,7 +617,7 @@ void TIdFTP::Login() {
   RunLoginVariant();
   FLoginMsg->Assign(LastCmdResult());
   if (FOnBannerAfterLogin) {
-    FOnBannerAfterLogin(this, FormattedText(*FLoginMsg));
+    FOnBannerAfterLogin(this, FLoginMsg->FormattedText());
   }
   if (FAutoIssueFEAT) {
     DiscoverFeatures();
@@ -763,7 +729,7 @@ bool TIdFTP::SupportsTLS() {
 }
 
 bool TIdFTP::GreetingStartsWith(std::string_view APrefix) {
-  return TextHasPrefix(FirstTextLine(Greeting()), APrefix);
+  return TextHasPrefix(Greeting().FirstTextLine(), APrefix);
 }
 
 bool TIdFTP::GreetingIsServU() { return GreetingStartsWith("Serv-U "); }

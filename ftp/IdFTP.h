@@ -297,6 +297,7 @@ protected:
   int FeatLineIndexExact(const std::string& AText) const;
   // The server takes "MDTM stamp+zone filename" to set a time.
   bool UsesSpaceMdtmForm();
+  int64_t SizeFromReply(int16_t ACode);
 
   // ---- Data channel (IdFTPDataChannel.cpp) ---------------------------------------------
   // PBSZ/PROT/CCC before a data-port command, only under TLS.

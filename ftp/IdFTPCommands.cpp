@@ -7,15 +7,6 @@ namespace ftpc {
 
 namespace {
 
-// All text lines of the last reply, each followed by CR LF.
-std::string TextWithLineEnds(const TIdReply& AReply) {
-  std::string result;
-  for (const std::string& line : AReply.Text()) {
-    result += line + "\r\n";
-  }
-  return result;
-}
-
 constexpr const char* kMdtmSemicolonForm = "MDTM YYYYMMDDHHMMSS[+-TZ];filename";
 constexpr const char* kMdtmSpaceForm = "MDTM YYYYMMDDHHMMSS[+-TZ] filename";
 
@@ -42,10 +33,7 @@ void TIdFTP::Rename(const std::string& ASourceFile, const std::string& ADestFile
 // (RFC 959 escaping) is not undone: the result ends at it.
 std::string TIdFTP::RetrieveCurrentDir() {
   SendCmd("PWD", {257});
-  if (LastCmdResult().Text().empty()) {
-    return {};
-  }
-  const std::string& line = LastCmdResult().Text().front();
+  const std::string line = LastCmdResult().FirstTextLine();
   const size_t open = line.find('"');
   const size_t start = open == std::string::npos ? 0 : open + 1;
   const size_t close = line.find('"', start);
@@ -107,32 +95,32 @@ void TIdFTP::ReInitialize(int32_t ADelay) {
   }
 }
 
+// "213 1234": the number after the first space of the reply's text; -1 otherwise.
+int64_t TIdFTP::SizeFromReply(int16_t ACode) {
+  if (ACode != 213) {
+    return -1;
+  }
+  std::string text = Trim(LastCmdResult().TextWithLineEnds());
+  const size_t space = text.find(' ');
+  if (space != std::string::npos) {
+    text.erase(0, space + 1);
+  }
+  return ParseTrimmedInt64(text, -1);
+}
+
 // SIZE (RFC 3659) counts bytes as the current type would send them, so it is asked in
 // binary type; "213 1234".
 int64_t TIdFTP::Size(const std::string& AFileName) {
   const TIdFTPTransferType previous = FTransferType;
-  if (previous != ftBinary) {
-    SetTransferType(ftBinary);
-  }
+  SetTransferType(ftBinary); // sends nothing when already binary
   int64_t result = -1;
   try {
-    if (SendCmd("SIZE " + AFileName) == 213) {
-      std::string text = Trim(TextWithLineEnds(LastCmdResult()));
-      const size_t space = text.find(' ');
-      if (space != std::string::npos) {
-        text.erase(0, space + 1);
-      }
-      result = ParseTrimmedInt64(text, -1);
-    }
+    result = SizeFromReply(SendCmd("SIZE " + AFileName));
   } catch (...) {
-    if (previous != ftBinary) {
-      SetTransferType(previous);
-    }
+    SetTransferType(previous);
     throw;
   }
-  if (previous != ftBinary) {
-    SetTransferType(previous);
-  }
+  SetTransferType(previous);
   return result;
 }
 
@@ -141,7 +129,7 @@ TDateTime TIdFTP::FileDate(const std::string& AFileName, bool AsGMT) {
   if (SendCmd("MDTM " + AFileName) != 213 || LastCmdResult().Text().empty()) {
     return 0;
   }
-  const std::string stamp = Trim(LastCmdResult().Text().front());
+  const std::string stamp = Trim(LastCmdResult().FirstTextLine());
   return AsGMT ? TimeStampToUtcDateTime(stamp) : TimeStampToLocalDateTime(stamp);
 }
 

@@ -2,15 +2,7 @@
 
 namespace ftpc {
 
-namespace {
-
-// The first word of the trimmed text.
-std::string FirstWord(const std::string& AValue) {
-  std::string rest = Trim(AValue);
-  return CutToken(rest, " ");
-}
-
-} // namespace
+std::string FirstWordOf(std::string_view ALine) { return std::string(ALine.substr(0, ALine.find(' '))); }
 
 void TIdFtpProxySettings::Assign(const TIdFtpProxySettings& ASource) {
   FProxyType = ASource.FProxyType;
@@ -21,11 +13,11 @@ void TIdFtpProxySettings::Assign(const TIdFtpProxySettings& ASource) {
 }
 
 void TIdFTPClientIdentifier::SetClientName(const std::string& AValue) {
-  FClientName = FirstWord(AValue);
+  FClientName = FirstWordOf(Trim(AValue));
 }
 
 void TIdFTPClientIdentifier::SetClientVersion(const std::string& AValue) {
-  FClientVersion = FirstWord(AValue);
+  FClientVersion = FirstWordOf(Trim(AValue));
 }
 
 std::string TIdFTPClientIdentifier::ClntOutput() const {

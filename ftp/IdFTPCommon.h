@@ -27,6 +27,9 @@ enum TIdFtpProxyType : uint8_t {
   fpcmCustomProxy
 };
 
+// The text before the first space of ALine (the whole text when there is none).
+std::string FirstWordOf(std::string_view ALine);
+
 // The FTP proxy in front of the server (USER/SITE/OPEN style gateways).
 class TIdFtpProxySettings : public TObject {
 public:

@@ -24,10 +24,6 @@ constexpr int kMaxIPv4Piece = 255;
 // The network protocol numbers of RFC 2428: 1 for IPv4, 2 for IPv6.
 std::string ProtocolNumber(TIdIPVersion AIPVersion) { return AIPVersion == Id_IPv6 ? "2" : "1"; }
 
-std::string FirstLineTrimmed(const TIdReply& AReply) {
-  return AReply.Text().empty() ? std::string() : Trim(AReply.Text().front());
-}
-
 // The text between the first "(" and the first ")" after it; false when there is none.
 bool TextInParentheses(const std::string& ALine, std::string& VInner) {
   const size_t open = ALine.find('(');
@@ -45,16 +41,10 @@ bool TextInParentheses(const std::string& ALine, std::string& VInner) {
 // One piece of a dotted IPv4 address as a decimal number 0..255, else -1.
 int IPv4Piece(const std::string& APiece) {
   const std::string piece = Trim(APiece);
-  if (piece.empty() || piece.size() > kMaxIPv4PieceDigits) {
+  if (piece.size() > kMaxIPv4PieceDigits || !AreAllDigits(piece)) {
     return -1;
   }
-  int value = 0;
-  for (const char c : piece) {
-    if (c < '0' || c > '9') {
-      return -1;
-    }
-    value = value * 10 + (c - '0');
-  }
+  const int value = ParseTrimmedInt(piece);
   return value <= kMaxIPv4Piece ? value : -1;
 }
 
@@ -146,7 +136,7 @@ void TIdFTP::SendCPassive(std::string& VIP, uint16_t& VPort) {
 }
 
 void TIdFTP::ParsePASVReply(std::string& VIP, uint16_t& VPort) {
-  const std::string line = FirstLineTrimmed(LastCmdResult());
+  const std::string line = Trim(LastCmdResult().FirstTextLine());
   std::string text;
   if (!TextInParentheses(line, text)) {
     // "227 =127,0,0,1,4,51": the address is the last word, after any leading sign.
@@ -190,7 +180,7 @@ void TIdFTP::SendEPassive(std::string& VIP, uint16_t& VPort) {
 
 void TIdFTP::ParseEPSVReply(std::string& VIP, uint16_t& VPort) {
   std::string inner;
-  TextInParentheses(FirstLineTrimmed(LastCmdResult()), inner);
+  TextInParentheses(Trim(LastCmdResult().FirstTextLine()), inner);
   const std::string delimiter = inner.empty() ? std::string() : inner.substr(0, 1);
   std::string fields = inner;
   std::string address;
