@@ -31,20 +31,6 @@ using namespace ftpc;
 constexpr size_t kMemorySize = 64 << 20;
 constexpr size_t kReadBlock = 256 * 1024; // the library's own read size, for the references
 
-class TBenchReadStream : public TFileStream {
-public:
-  explicit TBenchReadStream(const std::string& APath) : TFileStream(Open(APath), APath) {}
-
-private:
-  static int Open(const std::string& APath) {
-    const int handle = ::open(APath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (handle < 0) {
-      throw std::runtime_error("cannot open " + APath);
-    }
-    return handle;
-  }
-};
-
 const TBytes& MemoryInput() {
   static const TBytes input = [] {
     TBytes bytes(kMemorySize);
@@ -86,7 +72,7 @@ void HashFile(benchmark::State& AState, const std::string& APath, const std::str
   auto hash = MakeHash(AName);
   int64_t size = 0;
   for (auto _ : AState) {
-    TBenchReadStream stream(APath);
+    TIdReadFileNonExclusiveStream stream(APath);
     size = stream.Size();
     benchmark::DoNotOptimize(hash->HashStream(stream));
   }

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <thread>
 
 #include "core/IdResourceStrings.h"
+#include "global/IdGlobal.h"
 
 namespace ftpc {
 
@@ -13,18 +12,13 @@ namespace {
 
 std::atomic<TIdAntiFreezeBase*> GAntiFreeze{nullptr};
 
-// Static initialisation runs on the main thread, before main().
-const std::thread::id GMainThreadId = std::this_thread::get_id();
-
-bool CallerIsMainThread() { return std::this_thread::get_id() == GMainThreadId; }
-
 void SleepFor(int32_t AMilliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::max(AMilliseconds, 0)));
+  SleepMs(static_cast<uint32_t>(std::max(AMilliseconds, 0)));
 }
 
 } // namespace
 
-TIdAntiFreezeBase::TIdAntiFreezeBase() {
+TIdAntiFreezeBase::TIdAntiFreezeBase(TIdInitializerComponent* AOwner) : TIdBaseComponent(AOwner) {
   TIdAntiFreezeBase* expected = nullptr;
   if (!GAntiFreeze.compare_exchange_strong(expected, this)) {
     throw EIdException(std::string(RSOnlyOneAntiFreeze));
@@ -36,11 +30,13 @@ TIdAntiFreezeBase::~TIdAntiFreezeBase() {
   GAntiFreeze.compare_exchange_strong(expected, nullptr);
 }
 
-TIdAntiFreezeBase* TIdAntiFreezeBase::Instance() { return GAntiFreeze.load(); }
+TIdAntiFreezeBase* TIdAntiFreezeBase::Instance() {
+  return GAntiFreeze.load();
+}
 
 bool TIdAntiFreezeBase::ShouldUse() {
   // Only the main thread may look at the instance: it is created and destroyed there.
-  if (!CallerIsMainThread()) {
+  if (!InMainThread()) {
     return false;
   }
   const TIdAntiFreezeBase* instance = Instance();

@@ -4,16 +4,14 @@
 
 #include <cstdint>
 
-#include "core/IdException.h"
+#include "core/IdComponent.h"
 
 namespace ftpc {
 
-class TIdAntiFreezeBase : public TObject {
+class TIdAntiFreezeBase : public TIdBaseComponent {
 public:
   // Raises EIdException when another instance exists; otherwise becomes the process-wide one.
-  TIdAntiFreezeBase();
-  TIdAntiFreezeBase(const TIdAntiFreezeBase&) = delete;
-  TIdAntiFreezeBase& operator=(const TIdAntiFreezeBase&) = delete;
+  explicit TIdAntiFreezeBase(TIdInitializerComponent* AOwner = nullptr);
   ~TIdAntiFreezeBase() override;
 
   // The process-wide instance, or null.

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "core/IdResourceStrings.h"
 #include "global/IdStream.h"
+#include "stack/IdStack.h"
 
 namespace ftpc {
 
@@ -13,7 +15,7 @@ namespace {
 // The smallest block worth allocating, so that a run of tiny writes does not reallocate.
 constexpr size_t kMinAllocation = 256;
 // Clear keeps a block up to this size for the next fill; larger ones are given back.
-constexpr size_t kMaxRetainedAllocation = 256 * 1024;
+constexpr size_t kMaxRetainedAllocation = size_t{256} * 1024;
 
 // Network byte order (big-endian) by shifts, independent of the host's order.
 template <typename T> void StoreBigEndian(T AValue, uint8_t* VOut) {
@@ -46,8 +48,9 @@ int32_t ClampToMaxSize(int64_t AValue) {
 
 // ---- Construction ----------------------------------------------------------------------
 
+// Every buffer keeps the socket stack alive, as every component does.
 TIdBuffer::TIdBuffer() {
-  UseSocketStack(true);
+  TIdStack::IncUsage();
 }
 
 TIdBuffer::TIdBuffer(TIdBufferBytesRemoved AOnBytesRemoved) : TIdBuffer() {
@@ -74,16 +77,7 @@ TIdBuffer::TIdBuffer(const TBytes& ABytes, int32_t ALength) : TIdBuffer() {
 
 TIdBuffer::~TIdBuffer() {
   Clear();
-  try {
-    UseSocketStack(false);
-  } catch (...) { // NOLINT(bugprone-empty-catch): a destructor must not throw
-  }
-}
-
-void TIdBuffer::UseSocketStack(bool ARegister) {
-  // SOCKET STACK USAGE: call TIdStack::IncUsage() / DecUsage() here once stack/IdStack.h is
-  // available, so that the stack lives as long as any buffer does.
-  (void)ARegister;
+  TIdStack::DecUsage();
 }
 
 // ---- Properties -------------------------------------------------------------------------
@@ -186,7 +180,8 @@ void TIdBuffer::CommitAppend(int32_t ACount) {
 
 void TIdBuffer::AppendBytes(const uint8_t* AData, int32_t ACount) {
   const auto count = static_cast<size_t>(ACount);
-  if (FMemory && AData >= FMemory.get() && AData < FMemory.get() + FAllocated) {
+  const std::less<const uint8_t*> before;
+  if (FMemory && !before(AData, FMemory.get()) && before(AData, FMemory.get() + FAllocated)) {
     // The source lies in our own block, which making room may move: copy it out first.
     const TBytes copy(AData, AData + count);
     EnsureTailRoom(count);

@@ -155,9 +155,6 @@ private:
   uint8_t* Head() { return FMemory.get() + FStart; }
   uint8_t* Tail() { return Head() + FSize; }
 
-  // Registers (true) or releases (false) one use of the socket stack.
-  static void UseSocketStack(bool ARegister);
-
   void CheckRoomFor(int64_t ACount, int32_t ADestIndex) const;
   void EnsureTailRoom(size_t ACount);
   void ReleaseSlack();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/IdResourceStrings.h"
+#include "stack/IdStack.h"
 
 namespace ftpc {
 
@@ -143,21 +144,13 @@ std::string_view StatusText(TIdStatus AStatus) {
   return RSStatusText;
 }
 
+// The socket stack exists as long as any component does.
 TIdComponent::TIdComponent(TIdInitializerComponent* AOwner) : TIdBaseComponent(AOwner) {
-  UseSocketStack(true);
+  TIdStack::IncUsage();
 }
 
 TIdComponent::~TIdComponent() {
-  try {
-    UseSocketStack(false);
-  } catch (...) { // NOLINT(bugprone-empty-catch): a destructor must not throw
-  }
-}
-
-void TIdComponent::UseSocketStack(bool ARegister) {
-  // SOCKET STACK USAGE: call TIdStack::IncUsage() / DecUsage() here once stack/IdStack.h is
-  // available, so that the stack lives as long as any component does.
-  (void)ARegister;
+  TIdStack::DecUsage();
 }
 
 void TIdComponent::ReportStatus(TIdStatus AStatus) {

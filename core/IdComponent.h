@@ -163,9 +163,6 @@ private:
   TWorkEndEvent FOnWorkEnd;
   TWorkInfo FWorkInfos[2]; // indexed by TWorkMode
   TIdComponent* FWorkTarget = nullptr;
-
-  // Registers (true) or releases (false) one use of the socket stack.
-  static void UseSocketStack(bool ARegister);
 };
 
 } // namespace ftpc

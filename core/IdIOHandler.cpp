@@ -7,6 +7,7 @@
 #include <limits>
 #include <mutex>
 
+#include "core/IdAntiFreezeBase.h"
 #include "core/IdBuffer.h"
 #include "core/IdIntercept.h"
 #include "core/IdResourceStrings.h"
@@ -195,7 +196,9 @@ void TIdIOHandler::Close() {
   WriteBufferClear();
 }
 
-void TIdIOHandler::CloseGracefully() { FClosedGracefully = true; }
+void TIdIOHandler::CloseGracefully() {
+  FClosedGracefully = true;
+}
 
 void TIdIOHandler::AfterAccept() {}
 
@@ -217,13 +220,21 @@ bool TIdIOHandler::CheckForDataOnSource(int32_t ATimeout) {
 
 // ---- Properties -------------------------------------------------------------------------------
 
-std::string TIdIOHandler::Destination() const { return FDestination; }
+std::string TIdIOHandler::Destination() const {
+  return FDestination;
+}
 
-void TIdIOHandler::SetDestination(const std::string& AValue) { FDestination = AValue; }
+void TIdIOHandler::SetDestination(const std::string& AValue) {
+  FDestination = AValue;
+}
 
-void TIdIOHandler::SetHost(const std::string& AValue) { FHost = AValue; }
+void TIdIOHandler::SetHost(const std::string& AValue) {
+  FHost = AValue;
+}
 
-void TIdIOHandler::SetPort(int32_t AValue) { FPort = AValue; }
+void TIdIOHandler::SetPort(int32_t AValue) {
+  FPort = AValue;
+}
 
 void TIdIOHandler::SetIntercept(TIdConnectionIntercept* AValue) {
   if (AValue == FIntercept) {
@@ -245,18 +256,16 @@ void TIdIOHandler::Notification(TIdInitializerComponent* AComponent, TOperation 
   TIdComponent::Notification(AComponent, AOperation);
 }
 
-void TIdIOHandler::SetRecvBufferSize(int32_t AValue) { FRecvBufferSize = std::max(AValue, 1); }
+void TIdIOHandler::SetRecvBufferSize(int32_t AValue) {
+  FRecvBufferSize = std::max(AValue, 1);
+}
 
-void TIdIOHandler::SetSendBufferSize(int32_t AValue) { FSendBufferSize = std::max(AValue, 1); }
+void TIdIOHandler::SetSendBufferSize(int32_t AValue) {
+  FSendBufferSize = std::max(AValue, 1);
+}
 
 void TIdIOHandler::SetDefStringEncoding(TEncoding* AValue) {
   FDefStringEncoding = ResolveEncoding(AValue);
-}
-
-void TIdIOHandler::AntiFreezeProcess(bool AIdle) {
-  // ANTI-FREEZE: becomes TIdAntiFreezeBase::DoProcess(AIdle) once core/IdAntiFreezeBase.h is
-  // in the build.
-  (void)AIdle;
 }
 
 int32_t TIdIOHandler::ResolveReadTimeout(int32_t ATimeout) const {
@@ -291,7 +300,9 @@ int32_t TIdIOHandler::FillInputBufferUpTo(bool ARaiseExceptionIfDisconnected, in
     return 0;
   }
   for (;;) {
-    if (!Readable(timeout)) {
+    // A wait without limit is the blocking receive itself: asking Readable first would only
+    // add a readiness call per block to a download.
+    if (timeout != IdTimeoutWaitForever && !Readable(timeout)) {
       if (ARaiseExceptionOnTimeout) {
         throw EIdReadTimeout(std::string(RSReadTimeout));
       }
@@ -427,9 +438,8 @@ bool TIdIOHandler::FindTerminator(TLineSearch& VSearch) {
   if (size == 0) {
     return false;
   }
-  VSearch.TermPos = VSearch.StartPos < size
-                        ? FInputBuffer->IndexOf(VSearch.Terminator, VSearch.StartPos)
-                        : -1;
+  VSearch.TermPos =
+      VSearch.StartPos < size ? FInputBuffer->IndexOf(VSearch.Terminator, VSearch.StartPos) : -1;
   const auto termLength = static_cast<int32_t>(VSearch.Terminator.size());
   VSearch.StartPos = std::max(size - (termLength - 1), 0);
   return VSearch.TermPos >= 0;
@@ -548,15 +558,25 @@ template <typename T> T TIdIOHandler::ReadValue(bool AConvert) {
   return value;
 }
 
-uint8_t TIdIOHandler::ReadByte() { return ReadValue<uint8_t>(false); }
+uint8_t TIdIOHandler::ReadByte() {
+  return ReadValue<uint8_t>(false);
+}
 
-int16_t TIdIOHandler::ReadSmallInt(bool AConvert) { return ReadValue<int16_t>(AConvert); }
+int16_t TIdIOHandler::ReadSmallInt(bool AConvert) {
+  return ReadValue<int16_t>(AConvert);
+}
 
-int32_t TIdIOHandler::ReadLongInt(bool AConvert) { return ReadValue<int32_t>(AConvert); }
+int32_t TIdIOHandler::ReadLongInt(bool AConvert) {
+  return ReadValue<int32_t>(AConvert);
+}
 
-uint32_t TIdIOHandler::ReadLongWord(bool AConvert) { return ReadValue<uint32_t>(AConvert); }
+uint32_t TIdIOHandler::ReadLongWord(bool AConvert) {
+  return ReadValue<uint32_t>(AConvert);
+}
 
-int64_t TIdIOHandler::ReadInt64(bool AConvert) { return ReadValue<int64_t>(AConvert); }
+int64_t TIdIOHandler::ReadInt64(bool AConvert) {
+  return ReadValue<int64_t>(AConvert);
+}
 
 std::string TIdIOHandler::ReadChar(TEncoding* AEncoding) {
   TEncoding* encoding = EncodingOrDefault(AEncoding);
@@ -589,7 +609,7 @@ void TIdIOHandler::ReadStream(TStream& AStream, int64_t AByteCount, bool AReadUn
         break;
       }
       count -= piece;
-      AntiFreezeProcess(true);
+      TIdAntiFreezeBase::DoProcess(true);
     }
   } catch (...) {
     FinishReadStream(AStream);
@@ -623,8 +643,7 @@ int32_t TIdIOHandler::MoveBufferedToStream(TStream& AStream, int64_t AMax) {
   if (buffered == 0) {
     return 0;
   }
-  const auto count =
-      static_cast<int32_t>(AMax < 0 ? buffered : std::min<int64_t>(buffered, AMax));
+  const auto count = static_cast<int32_t>(AMax < 0 ? buffered : std::min<int64_t>(buffered, AMax));
   FInputBuffer->ExtractToStream(AStream, count);
   return count;
 }
@@ -688,7 +707,8 @@ std::string TIdIOHandler::AllData(TEncoding* AEncoding) {
         while (FillInputBuffer(false, kAllDataWaitMs, false) != 0) {
         }
       }
-    } catch (const EIdException&) { // NOLINT(bugprone-empty-catch): the data read so far is the answer
+    } catch (
+        const EIdException&) { // NOLINT(bugprone-empty-catch): the data read so far is the answer
     }
     result = InputBufferAsString(AEncoding);
   } catch (...) {
@@ -721,7 +741,8 @@ std::string TIdIOHandler::WaitFor(const std::string& AString, bool ARemoveFromBu
   return result;
 }
 
-// ---- Capture and interactive input ---------------------------------------------------------------
+// ---- Capture and interactive input
+// ---------------------------------------------------------------
 
 void TIdIOHandler::Capture(TStream& ADest, const std::string& ADelim, bool AUsesDotTransparency,
                            TEncoding* AEncoding) {
@@ -746,36 +767,28 @@ void TIdIOHandler::PerformCapture(const std::function<void(const std::string&)>&
                                   const std::string& ADelim, bool AUsesDotTransparency,
                                   TEncoding* AEncoding) {
   int32_t captured = 0;
-  BeginWork(wmRead);
-  try {
-    for (;;) {
-      std::string line = ReadLn(AEncoding);
-      if (FReadLnTimedOut) {
-        throw EIdReadTimeout(std::string(RSReadTimeout));
-      }
-      if (line == ADelim) {
-        break;
-      }
-      if (AUsesDotTransparency && line.starts_with("..")) {
-        line.erase(0, 1);
-      }
-      if (FMaxCapturedLines < 0 || captured < FMaxCapturedLines) {
-        AOnLine(line);
-        ++captured;
-      }
+  for (;;) {
+    std::string line = ReadLn(AEncoding);
+    if (FReadLnTimedOut) {
+      throw EIdReadTimeout(std::string(RSReadTimeout));
     }
-  } catch (...) {
-    EndWork(wmRead);
-    throw;
+    if (line == ADelim) {
+      return;
+    }
+    if (AUsesDotTransparency && line.starts_with("..")) {
+      line.erase(0, 1);
+    }
+    if (FMaxCapturedLines < 0 || captured < FMaxCapturedLines) {
+      AOnLine(line);
+      ++captured;
+    }
   }
-  EndWork(wmRead);
 }
 
 std::string TIdIOHandler::InputLn(const std::string& AMask, bool AEcho, int32_t ATabWidth,
                                   int32_t AMaxLineLength, TEncoding* AEncoding) {
   TEncoding* encoding = EncodingOrDefault(AEncoding);
-  const auto maxLength =
-      static_cast<size_t>(AMaxLineLength < 0 ? FMaxLineLength : AMaxLineLength);
+  const auto maxLength = static_cast<size_t>(AMaxLineLength < 0 ? FMaxLineLength : AMaxLineLength);
   std::string line;
   for (;;) {
     std::string ch = ReadChar(encoding);
@@ -832,19 +845,30 @@ void TIdIOHandler::InputBufferToStream(TStream& AStream, int32_t AByteCount) {
   FInputBuffer->ExtractToStream(AStream, AByteCount);
 }
 
-bool TIdIOHandler::InputBufferIsEmpty() const { return FInputBuffer->Size() == 0; }
+bool TIdIOHandler::InputBufferIsEmpty() const {
+  return FInputBuffer->Size() == 0;
+}
 
-// ---- TIdDiscardStream -------------------------------------------------------------------------------
+// ---- TIdDiscardStream
+// -------------------------------------------------------------------------------
 
-int32_t TIdDiscardStream::ReadIntoBytes(TBytes&, int32_t, int32_t) { return 0; }
+int32_t TIdDiscardStream::ReadIntoBytes(TBytes&, int32_t, int32_t) {
+  return 0;
+}
 
-int32_t TIdDiscardStream::WriteFromBytes(const TBytes&, int32_t, int32_t ACount) { return ACount; }
+int32_t TIdDiscardStream::WriteFromBytes(const TBytes&, int32_t, int32_t ACount) {
+  return ACount;
+}
 
-int64_t TIdDiscardStream::SeekPosition(int64_t, TSeekOrigin) { return 0; }
+int64_t TIdDiscardStream::SeekPosition(int64_t, TSeekOrigin) {
+  return 0;
+}
 
 void TIdDiscardStream::ChangeSize(int64_t) {}
 
-int64_t TIdDiscardStream::ReadIntoSpan(std::span<uint8_t>) { return 0; }
+int64_t TIdDiscardStream::ReadIntoSpan(std::span<uint8_t>) {
+  return 0;
+}
 
 int64_t TIdDiscardStream::WriteFromSpan(std::span<const uint8_t> ABuffer) {
   return static_cast<int64_t>(ABuffer.size());

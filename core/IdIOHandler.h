@@ -65,7 +65,8 @@ struct TIdIOHandlerClass {
   bool InheritsFrom(const TIdIOHandlerClass& AClass) const;
 };
 
-// ---- The handler ---------------------------------------------------------------------------------
+// ---- The handler
+// ---------------------------------------------------------------------------------
 
 class TIdIOHandler : public TIdComponent {
 public:
@@ -215,12 +216,16 @@ public:
   void WriteDirect(const TBytes& ABuffer, int32_t ALength = -1, int32_t AOffset = 0);
   // The text's bytes; an empty text sends nothing and checks nothing.
   virtual void Write(const std::string& AOut, TEncoding* AEncoding = nullptr);
-  void Write(const char* AOut, TEncoding* AEncoding = nullptr) { Write(std::string(AOut), AEncoding); }
+  void Write(const char* AOut, TEncoding* AEncoding = nullptr) {
+    Write(std::string(AOut), AEncoding);
+  }
   // CR LF alone.
   void WriteLn(TEncoding* AEncoding = nullptr);
   // The text followed by CR LF, as one block.
   virtual void WriteLn(const std::string& AOut, TEncoding* AEncoding = nullptr);
-  void WriteLn(const char* AOut, TEncoding* AEncoding = nullptr) { WriteLn(std::string(AOut), AEncoding); }
+  void WriteLn(const char* AOut, TEncoding* AEncoding = nullptr) {
+    WriteLn(std::string(AOut), AEncoding);
+  }
   // As WriteLn, with a leading "." doubled (dot stuffing).
   virtual void WriteLnRFC(const std::string& AOut = "", TEncoding* AEncoding = nullptr);
   // Each line with WriteLn, optionally preceded by the line count (32-bit, network order),
@@ -340,8 +345,6 @@ private:
     int32_t Added = 0;
   };
 
-  // Lets the process's idle processing run between pieces (AIdle) and after partial sends.
-  static void AntiFreezeProcess(bool AIdle);
   int32_t ResolveReadTimeout(int32_t ATimeout) const;
   TEncoding* EncodingOrDefault(TEncoding* AEncoding) const;
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/IdAntiFreezeBase.h"
 #include "core/IdBuffer.h"
 #include "core/IdIOHandler.h"
 #include "core/IdIntercept.h"
@@ -82,7 +83,7 @@ void TIdIOHandler::SendAll(std::span<const uint8_t> ABytes) {
   while (position < ABytes.size()) {
     const std::span<const uint8_t> rest = ABytes.subspan(position);
     const auto sent = static_cast<size_t>(SendChecked(rest));
-    AntiFreezeProcess(false);
+    TIdAntiFreezeBase::DoProcess(false);
     if (sent == 0) {
       // A transport that takes nothing has lost its peer; without this the loop would
       // never end while unread input is buffered.
@@ -125,7 +126,8 @@ void TIdIOHandler::NoteSendFailure(int AErrorCode) {
   }
 }
 
-// ---- Text and values ------------------------------------------------------------------------------
+// ---- Text and values
+// ------------------------------------------------------------------------------
 
 void TIdIOHandler::Write(const std::string& AOut, TEncoding* AEncoding) {
   if (AOut.empty()) {
@@ -134,7 +136,9 @@ void TIdIOHandler::Write(const std::string& AOut, TEncoding* AEncoding) {
   Write(EncodingOrDefault(AEncoding)->GetBytes(AOut));
 }
 
-void TIdIOHandler::WriteLn(TEncoding* AEncoding) { WriteLn(std::string(), AEncoding); }
+void TIdIOHandler::WriteLn(TEncoding* AEncoding) {
+  WriteLn(std::string(), AEncoding);
+}
 
 void TIdIOHandler::WriteLn(const std::string& AOut, TEncoding* AEncoding) {
   // Text and line end leave as one block, so a line is never split across two sends.
@@ -185,21 +189,32 @@ void TIdIOHandler::WriteRFCStrings(const TStrings& AStrings, bool AWriteTerminat
   }
 }
 
-void TIdIOHandler::Write(uint8_t AValue) { Write(TBytes{AValue}); }
+void TIdIOHandler::Write(uint8_t AValue) {
+  Write(TBytes{AValue});
+}
 
 void TIdIOHandler::Write(char AValue, TEncoding* AEncoding) {
   Write(std::string(1, AValue), AEncoding);
 }
 
-void TIdIOHandler::Write(int16_t AValue, bool AConvert) { Write(ValueBytes(AValue, AConvert)); }
+void TIdIOHandler::Write(int16_t AValue, bool AConvert) {
+  Write(ValueBytes(AValue, AConvert));
+}
 
-void TIdIOHandler::Write(int32_t AValue, bool AConvert) { Write(ValueBytes(AValue, AConvert)); }
+void TIdIOHandler::Write(int32_t AValue, bool AConvert) {
+  Write(ValueBytes(AValue, AConvert));
+}
 
-void TIdIOHandler::Write(uint32_t AValue, bool AConvert) { Write(ValueBytes(AValue, AConvert)); }
+void TIdIOHandler::Write(uint32_t AValue, bool AConvert) {
+  Write(ValueBytes(AValue, AConvert));
+}
 
-void TIdIOHandler::Write(int64_t AValue, bool AConvert) { Write(ValueBytes(AValue, AConvert)); }
+void TIdIOHandler::Write(int64_t AValue, bool AConvert) {
+  Write(ValueBytes(AValue, AConvert));
+}
 
-// ---- Streams and files ------------------------------------------------------------------------------
+// ---- Streams and files
+// ------------------------------------------------------------------------------
 
 void TIdIOHandler::Write(TStream& AStream, int64_t ASize, bool AWriteByteCount) {
   const int64_t size = StreamUploadSize(AStream, ASize);
@@ -265,7 +280,8 @@ int64_t TIdIOHandler::WriteFile(const std::string& AFile, bool AEnableTransferFi
   return stream.Size();
 }
 
-// ---- Write buffering ----------------------------------------------------------------------------------
+// ---- Write buffering
+// ----------------------------------------------------------------------------------
 
 void TIdIOHandler::WriteBufferOpen(int32_t AThreshold) {
   if (FWriteBuffer != nullptr) {

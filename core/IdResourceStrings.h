@@ -137,7 +137,8 @@ inline constexpr std::string_view RSNoDataToRead = "No data to read.";
 inline constexpr std::string_view RSFileNotFound = "File \"%s\" not found";
 inline constexpr std::string_view RSIOHandlerTypeNotInstalled =
     "No IOHandler of type %s is installed.";
-inline constexpr std::string_view RSTransportOverran = "The transport returned more bytes than asked for.";
+inline constexpr std::string_view RSTransportOverran =
+    "The transport returned more bytes than asked for.";
 // end of I/O handler
 // Command exchange and TCP client:
 inline constexpr std::string_view RSCommandLineHasLineBreak =
@@ -180,6 +181,8 @@ inline constexpr std::string_view RSSocksUnknownError = "Unknown socks error.";
 // ---- end of proxies ----
 
 // ---- Single-connection listener ----
+inline constexpr std::string_view RSAcceptTimeout = "Accept timed out.";
+inline constexpr std::string_view RSCannotUseNonSocketIOHandler = "Cannot use a non-socket IOHandler";
 // ---- end of listener ----
 
 // ---- Hashes and one-time passwords ----
@@ -187,9 +190,54 @@ inline constexpr std::string_view RSOTPUnknownMethod = "Unknown OTP method";
 // ---- end of hashes ----
 
 // ---- FTP session ----
+inline constexpr std::string_view RSFTPStatusReady = "Connection established";
+inline constexpr std::string_view RSFTPUnknownSystem = "Unknown";
+inline constexpr std::string_view RSFTPWrongIOHandler = "IOHandler is of wrong type.";
+inline constexpr std::string_view RSFTPOnCustomFTPProxyReq =
+    "OnCustomFTPProxy required but not assigned";
+inline constexpr std::string_view RSFTPPassiveMustBeTrueWithNATFT =
+    "Can not use active transfers with NAT fastracking.";
+inline constexpr std::string_view RSFTPMustUseExtWithIPv6 =
+    "UseExtensionDataPort must be true for IPv6 connections.";
+inline constexpr std::string_view RSFTPMustUseExtWithNATFastTrack =
+    "UseExtensionDataPort must be true for NAT fasttracking.";
+inline constexpr std::string_view RSFTPUnsupportedTransferType = "Unsupported transfer type.";
+inline constexpr std::string_view RSTLSClientCanNotSetWhileConnected =
+    "This value can not be set while the client is connected.";
+inline constexpr std::string_view RSTLSClientSSLIOHandlerRequred =
+    "SSL IOHandler is required for this setting";
+inline constexpr std::string_view RSTLSClientTLSNotAvailable = "SSL is not available on this server.";
+inline constexpr std::string_view RSTLSClientTLSNegCmdFailed = "Start SSL negotiation command failed.";
+inline constexpr std::string_view RSFTPNoDataPortProtectionWOEncryption =
+    "Can not set DataPortProtection with unencrypted connections.";
+inline constexpr std::string_view RSFTPNoDataPortProtectionAfterCCC =
+    "Can not set DataPortProtection after CCC issued.";
+inline constexpr std::string_view RSFTPNoAUTHWOSSL = "Can not set AUTH without SSL.";
+inline constexpr std::string_view RSFTPCanNotSetAUTHCon = "Can not set AUTH while connected.";
+inline constexpr std::string_view RSFTPNoCCCWOEncryption = "Can not set CCC without encyption.";
+inline constexpr std::string_view RSFTPMissingCompressor = "No Compressor is assigned.";
+inline constexpr std::string_view RSFTPCompressorNotReady = "Compressor is not ready.";
+inline constexpr std::string_view RSFTPUnsupportedTransferMode = "Unsupported transfer mode.";
 // ---- end of FTP session ----
 
 // ---- FTP data channels and transfers ----
+inline constexpr std::string_view RSFTPServerSentInvalidPort = "Server sent invalid port number (%s)";
+// A 227 or 229 reply that names something other than a numeric address.
+inline constexpr std::string_view RSFTPServerSentInvalidAddress =
+    "Server sent invalid address (%s)";
+inline constexpr std::string_view RSFTPFileAlreadyExists = "Destination file already exists.";
+inline constexpr std::string_view RSFTPUploadFileNameCanNotBeEmpty =
+    "The destination filename can not be empty";
+inline constexpr std::string_view RSFTPStatusStartTransfer = "Starting FTP transfer";
+inline constexpr std::string_view RSFTPStatusDoneTransfer = "Transfer complete";
+inline constexpr std::string_view RSFTPStatusAbortTransfer = "Transfer aborted";
+inline constexpr std::string_view RSFTPSToSNATFastTrack =
+    "No Site to Site transfers are permitted with a FTP NAT fastracked connection.";
+inline constexpr std::string_view RSFTPSToSIPProtoMustBeSame = "Transport protocols must be the same.";
+inline constexpr std::string_view RSFTPSToSTransModesMustBeSame = "Transfer modes must be the same.";
+inline constexpr std::string_view RSFTPSToSNoDataProtection =
+    "Can't use dataprotection on site to site transfer.";
+inline constexpr std::string_view RSFTPSSCNNotSupported = "SSCN is not supported on both servers.";
 // ---- end of FTP transfers ----
 
 // ---- FTP listings, verification, TLS ----

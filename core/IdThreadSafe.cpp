@@ -19,7 +19,9 @@ void TIdThreadSafeInteger::SetValue(int32_t AValue) {
   FValue = AValue;
 }
 
-int32_t TIdThreadSafeInteger::Increment() { return Increment(1); }
+int32_t TIdThreadSafeInteger::Increment() {
+  return Increment(1);
+}
 
 int32_t TIdThreadSafeInteger::Increment(int32_t AValue) {
   const std::lock_guard guard(FCriticalSection);
@@ -28,7 +30,9 @@ int32_t TIdThreadSafeInteger::Increment(int32_t AValue) {
   return before;
 }
 
-int32_t TIdThreadSafeInteger::Decrement() { return Decrement(1); }
+int32_t TIdThreadSafeInteger::Decrement() {
+  return Decrement(1);
+}
 
 int32_t TIdThreadSafeInteger::Decrement(int32_t AValue) {
   const std::lock_guard guard(FCriticalSection);

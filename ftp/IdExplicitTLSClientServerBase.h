@@ -67,6 +67,9 @@ public:
   }
 
   void SetIOHandler(TIdIOHandler* AValue) override;
+  // Sets the TLS handler's pass-through state for the mode, then connects.
+  void Connect() override;
+  using TIdTCPClientCustom::Connect;
 
 protected:
   TIdExplicitTLSClient(TIdInitializerComponent* AOwner, const TIdReplyClass& AReplyClass);
@@ -77,6 +80,8 @@ protected:
   virtual void ProcessTLSHandShakeFailed();
   // Runs the handshake on the connected control handler.
   virtual void TLSHandshake();
+  // Disconnects when connected, swallowing a failure of the goodbye.
+  void DisconnectAfterTLSFailure();
 
   uint16_t FRegularProtPort = 0;
   uint16_t FImplicitTLSProtPort = 0;

@@ -94,7 +94,8 @@ public:
   void Quit() { Disconnect(true); }
   // Writes ABOR, closes the data connection; see the .cpp for the reply handling.
   virtual void Abort();
-  // Closes the data connection, if any, without notifying the peer.
+  // Shuts the data connection, if any, down without notifying the peer; the transfer's
+  // wrap-up closes and frees it. Safe from another thread.
   virtual void KillDataChannel();
 
   // ---- Login (IdFTP.cpp) ---------------------------------------------------------------
@@ -269,9 +270,33 @@ protected:
   void DisconnectNotifyPeer() override;
   void Notification(TIdInitializerComponent* AComponent, TOperation AOperation) override;
 
-  // ---- Login helpers (IdFTP.cpp) -------------------------------------------------------
+  // ---- Connect and login helpers (IdFTP.cpp) -------------------------------------------
   void SendTransferType(TIdFTPTransferType AValue);
-  void DoAfterLogin();
+  void ResetConnectionState();
+  void ConnectControlChannel();
+  void ReadGreeting();
+  void SendHost();
+  void SendSyst();
+  void SendSiteZone();
+  void LoginAfterConnect();
+  void NegotiateAUTH();
+  void StartControlTLS();
+  void SendAccountIfNeeded();
+  void LoginAs(const std::string& AUserLine, const TIdReplyCodes& AUserCodes,
+               const std::function<std::string()>& APassword, const TIdReplyCodes& APassCodes,
+               bool AAccountStep);
+  void LoginToServer();
+  void LoginToProxy(const std::function<std::string()>& APassword,
+                    const TIdReplyCodes& APassCodes, bool AAccountStep);
+  void RunLoginVariant();
+  void LoginThroughFirewallID(const std::string& AProxyUser, const std::string& AProxyPassword);
+  void LoginThroughNovellBorder(const std::string& AProxyUser);
+  // Host, or "host:port" when the port is not 21.
+  std::string HostPortText() const;
+  bool GreetingStartsWith(std::string_view APrefix);
+  int FeatLineIndexExact(const std::string& AText) const;
+  // The server takes "MDTM stamp+zone filename" to set a time.
+  bool UsesSpaceMdtmForm();
 
   // ---- Data channel (IdFTPDataChannel.cpp) ---------------------------------------------
   // PBSZ/PROT/CCC before a data-port command, only under TLS.
@@ -293,12 +318,40 @@ protected:
   void AcceptActiveDataChannel();
   void InitDataChannel();
   void DoTryNATFastTrack();
+  // The host and port of the last 227 reply (PASV, CPSV); the address pieces must be decimal
+  // numbers 0..255 (EIdFTPServerSentInvalidAddress otherwise).
+  void ParsePASVReply(std::string& VIP, uint16_t& VPort);
+  // The host and port of the last 229 reply; raises EIdFTPServerSentInvalidPort.
+  void ParseEPSVReply(std::string& VIP, uint16_t& VPort);
+  // Creates the passive data connection to an address already queried and connects it.
+  void OpenPassiveDataChannelTo(std::string AHost, uint16_t APort);
+  // Stores (or, with null, releases) the data connection under FDataChannelLock.
+  void SetDataChannel(std::unique_ptr<TIdTCPConnection> AChannel);
+  // KillDataChannel's work; the caller holds FDataChannelLock.
+  void ShutDownDataChannel();
 
   // ---- Transfer engines (IdFTPTransfer.cpp) --------------------------------------------
   void InternalGet(const std::string& ACommand, TStream& ADest, bool AResume = false);
   void InternalPut(const std::string& ACommand, TStream& ASource, bool AFromBeginning = true);
   void FinalizeDataOperation();
   void SendSSCNOff();
+  // The compressor checks every transfer in dmDeflate makes before sending anything.
+  void CheckCompressor();
+  // Starts TLS on the data connection when it is to be protected.
+  void StartDataChannelTLS();
+  void ReceiveData(TStream& ADest);
+  void SendData(TStream& ASource, bool AFromBeginning);
+  // The replies to ABOR after an aborted transfer.
+  void ReadAbortReplies();
+  // Closes the data connection; failures of the closing are not the transfer's.
+  void CloseDataChannelQuietly();
+  // Ends a failed transfer: the wrap-up runs, but the original error is the one raised.
+  void FinalizeAfterFailure(bool ACommandSent);
+  // The checks of a server-to-server transfer, in the order they are made.
+  static void CheckSiteToSite(TIdFTP& ASource, TIdFTP& ADest);
+  // RETR on ASource, STOR on ADest; ADestPassive chooses which server listens.
+  void SiteToSite(TIdFTP& ASource, TIdFTP& ADest, const std::string& ASourceFile,
+                  const std::string& ADestFile, bool ADestPassive);
 
   // ---- Fields --------------------------------------------------------------------------
   bool FAutoLogin = true;
@@ -329,6 +382,8 @@ protected:
   int32_t FListenTimeout = 10000;
   // A TIdTCPClient (passive) or a TIdSimpleServer (active) while a transfer runs.
   std::unique_ptr<TIdTCPConnection> FDataChannel;
+  // Orders the data connection's creation and release against Abort on another thread.
+  TIdCriticalSection FDataChannelLock;
   std::string FDirFormat;
   TNotifyEvent FOnAfterClientLogin;
   TNotifyEvent FOnBeforeGet;

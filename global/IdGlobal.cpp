@@ -164,7 +164,7 @@ TEncoding* UTF8Encoding() {
 
 namespace {
 
-struct TFormatSpec {
+struct TFormatDirective {
   bool LeftAlign = false;
   int Width = -1;
   int Precision = -1;
@@ -172,9 +172,9 @@ struct TFormatSpec {
 };
 
 // Parses "[-][width][.precision]type" at APos (just after '%'); returns false when malformed.
-bool ParseFormatSpec(std::string_view AFormat, size_t& VPos, TFormatSpec& VSpec) {
+bool ParseFormatDirective(std::string_view AFormat, size_t& VPos, TFormatDirective& VDirective) {
   if (VPos < AFormat.size() && AFormat[VPos] == '-') {
-    VSpec.LeftAlign = true;
+    VDirective.LeftAlign = true;
     ++VPos;
   }
   auto readNumber = [&](int& VValue) {
@@ -186,29 +186,29 @@ bool ParseFormatSpec(std::string_view AFormat, size_t& VPos, TFormatSpec& VSpec)
       ++VPos;
     }
   };
-  readNumber(VSpec.Width);
+  readNumber(VDirective.Width);
   if (VPos < AFormat.size() && AFormat[VPos] == '.') {
     ++VPos;
-    VSpec.Precision = 0;
-    readNumber(VSpec.Precision);
+    VDirective.Precision = 0;
+    readNumber(VDirective.Precision);
   }
   if (VPos >= AFormat.size()) {
     return false;
   }
-  VSpec.Type = AFormat[VPos++];
+  VDirective.Type = AFormat[VPos++];
   return true;
 }
 
-std::string FormatNumber(const TFormatSpec& ASpec, const TFormatArg& AArg) {
+std::string FormatNumber(const TFormatDirective& ADirective, const TFormatArg& AArg) {
   const auto& value = AArg.Value();
   char buffer[64];
   std::string fmt = "%";
-  if (ASpec.Precision >= 0 && ASpec.Type != 'f') {
-    fmt += "0" + std::to_string(ASpec.Precision);
-  } else if (ASpec.Precision >= 0) {
-    fmt += "." + std::to_string(ASpec.Precision);
+  if (ADirective.Precision >= 0 && ADirective.Type != 'f') {
+    fmt += "0" + std::to_string(ADirective.Precision);
+  } else if (ADirective.Precision >= 0) {
+    fmt += "." + std::to_string(ADirective.Precision);
   }
-  if (ASpec.Type == 'f') {
+  if (ADirective.Type == 'f') {
     double d = 0;
     if (const auto* pd = std::get_if<double>(&value)) {
       d = *pd;
@@ -232,7 +232,7 @@ std::string FormatNumber(const TFormatSpec& ASpec, const TFormatArg& AArg) {
     bits = static_cast<uint64_t>(static_cast<int64_t>(*pd));
     negative = *pd < 0;
   }
-  switch (ASpec.Type) {
+  switch (ADirective.Type) {
   case 'd':
     fmt += "lld";
     std::snprintf(buffer, sizeof buffer, fmt.c_str(),
@@ -241,7 +241,7 @@ std::string FormatNumber(const TFormatSpec& ASpec, const TFormatArg& AArg) {
   case 'x':
   case 'X':
     fmt += "llX";
-    if (ASpec.Type == 'x') {
+    if (ADirective.Type == 'x') {
       fmt.back() = 'x';
     }
     std::snprintf(buffer, sizeof buffer, fmt.c_str(), static_cast<unsigned long long>(bits));
@@ -254,16 +254,16 @@ std::string FormatNumber(const TFormatSpec& ASpec, const TFormatArg& AArg) {
   return buffer;
 }
 
-std::string FormatText(const TFormatSpec& ASpec, const TFormatArg& AArg) {
+std::string FormatText(const TFormatDirective& ADirective, const TFormatArg& AArg) {
   const auto& value = AArg.Value();
   if (const auto* ps = std::get_if<std::string>(&value)) {
     std::string text = *ps;
-    if (ASpec.Precision >= 0 && text.size() > static_cast<size_t>(ASpec.Precision)) {
-      text.resize(static_cast<size_t>(ASpec.Precision));
+    if (ADirective.Precision >= 0 && text.size() > static_cast<size_t>(ADirective.Precision)) {
+      text.resize(static_cast<size_t>(ADirective.Precision));
     }
     return text;
   }
-  TFormatSpec numeric = ASpec;
+  TFormatDirective numeric = ADirective;
   numeric.Type = std::holds_alternative<double>(value) ? 'f' : 'd';
   numeric.Precision = -1;
   return FormatNumber(numeric, AArg);
@@ -287,18 +287,18 @@ std::string FormatInvariant(std::string_view AFormat, std::initializer_list<TFor
       ++pos;
       continue;
     }
-    const size_t specStart = pos - 1;
-    TFormatSpec spec;
-    if (!ParseFormatSpec(AFormat, pos, spec) || nextArg == AArgs.end()) {
-      result.append(AFormat.substr(specStart, pos - specStart));
+    const size_t directiveStart = pos - 1;
+    TFormatDirective directive;
+    if (!ParseFormatDirective(AFormat, pos, directive) || nextArg == AArgs.end()) {
+      result.append(AFormat.substr(directiveStart, pos - directiveStart));
       continue;
     }
     std::string piece =
-        spec.Type == 's' ? FormatText(spec, *nextArg) : FormatNumber(spec, *nextArg);
+        directive.Type == 's' ? FormatText(directive, *nextArg) : FormatNumber(directive, *nextArg);
     ++nextArg;
-    if (spec.Width > 0 && piece.size() < static_cast<size_t>(spec.Width)) {
-      const std::string pad(static_cast<size_t>(spec.Width) - piece.size(), ' ');
-      piece = spec.LeftAlign ? piece + pad : pad + piece;
+    if (directive.Width > 0 && piece.size() < static_cast<size_t>(directive.Width)) {
+      const std::string pad(static_cast<size_t>(directive.Width) - piece.size(), ' ');
+      piece = directive.LeftAlign ? piece + pad : pad + piece;
     }
     result += piece;
   }

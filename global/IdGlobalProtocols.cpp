@@ -123,7 +123,10 @@ int64_t ZoneSuffixMinutes(std::string_view AStamp, size_t AFrom) {
   if (digits.empty()) {
     return 0;
   }
-  const int64_t minutes = digits.size() > 4 ? kMinutesPerDay * 10 : StampField(digits, 0, 4);
+  if (digits.size() > 4) {
+    RaiseOutOfRange();
+  }
+  const int64_t minutes = StampField(digits, 0, 4);
   if (minutes >= kMinutesPerDay) {
     RaiseInvalidTime(minutes / 60, minutes % 60, 0, 0);
   }
@@ -341,9 +344,6 @@ TDateTime TimeStampToUtcDateTime(std::string_view ATimeStamp) {
   }
   const TStampTail tail = ReadStampTail(ATimeStamp);
   const TDateTime written = EncodeDateTime(ReadStampParts(ATimeStamp, tail.Milliseconds));
-  if (tail.ZoneMinutes == 0) {
-    return written;
-  }
   return ShiftMilliseconds(written, -tail.ZoneMinutes * 60000);
 }
 

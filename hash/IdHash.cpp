@@ -191,17 +191,6 @@ void TIdHash::HashPaddedBlocks(TStream& AStream, int64_t ACount, TMessageBlock& 
   ACoder(VBlock.data(), kBlock);
 }
 
-std::string TIdHash::BytesToHex(const TBytes& ABytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(ABytes.size() * 2);
-  for (const uint8_t byte : ABytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0x0F];
-  }
-  return text;
-}
-
 // ---- TIdHash32 ---------------------------------------------------------------------------
 
 uint32_t TIdHash32::HashValue(std::string_view ASrc, TEncoding* AEncoding) {
@@ -242,7 +231,7 @@ std::string TIdHash32::HashToHex(const TBytes& AHash) {
   for (size_t i = 0; i < AHash.size() && i < 4; ++i) {
     value |= static_cast<uint32_t>(AHash[i]) << (8 * i);
   }
-  return FormatInvariant("%.8X", {value});
+  return LongWordToHex(value);
 }
 
 uint32_t TIdHash32::RunningValue(TStream& AStream, int64_t ACount) {

@@ -58,8 +58,6 @@ protected:
   // with 0x80, zeros and its length in bits, big- or little-endian. VBlock holds the partial block.
   static void HashPaddedBlocks(TStream& AStream, int64_t ACount, TMessageBlock& VBlock,
                                bool ABigEndianLength, const TBlockSink& ACoder);
-  // Two upper-case hexadecimal digits per byte, in order.
-  static std::string BytesToHex(const TBytes& ABytes);
 };
 
 // Abstract 32-bit running hash: start, fold in bytes, end. The digest is the final value,

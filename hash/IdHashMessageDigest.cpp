@@ -13,28 +13,26 @@ constexpr T4x4LongWordRecord kInitialState = {0x67452301U, 0xEFCDAB89U, 0x98BADC
 
 // The four working words rotate their roles every step: step I works on A = V[(4-I)%4],
 // B = V[(5-I)%4], C = V[(6-I)%4], D = V[(7-I)%4], which saves the shuffling of names.
-template <size_t I> struct TRoles {
-  static constexpr size_t A = (4 - I % 4) % 4;
-  static constexpr size_t B = (5 - I % 4) % 4;
-  static constexpr size_t C = (6 - I % 4) % 4;
-  static constexpr size_t D = (7 - I % 4) % 4;
+// TRound::Step<I> computes the new A from the four.
+template <class TRound> struct TRotatingStep {
+  template <size_t I> static void Run(uint32_t (&V)[4], const uint8_t*& ABlock) {
+    constexpr size_t a = (4 - I % 4) % 4;
+    V[a] = TRound::template Step<I>(V[a], V[(a + 1) % 4], V[(a + 2) % 4], V[(a + 3) % 4], ABlock);
+  }
 };
 
 // ---- MD4 (RFC 1320) ----------------------------------------------------------------------
 
-struct TMD4Step {
+struct TMD4Round {
   static constexpr int kShift[3][4] = {{3, 7, 11, 19}, {3, 5, 9, 13}, {3, 9, 11, 15}};
   static constexpr size_t kWord[3][16] = {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
                                           {0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15},
                                           {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15}};
   static constexpr uint32_t kAdd[3] = {0, 0x5A827999U, 0x6ED9EBA1U};
 
-  template <size_t I> static void Run(uint32_t (&V)[4], const uint8_t*& ABlock) {
-    using R = TRoles<I>;
+  template <size_t I>
+  static uint32_t Step(uint32_t a, uint32_t b, uint32_t c, uint32_t d, const uint8_t* ABlock) {
     constexpr size_t round = I / 16;
-    const uint32_t b = V[R::B];
-    const uint32_t c = V[R::C];
-    const uint32_t d = V[R::D];
     uint32_t mixed = 0;
     if constexpr (round == 0) {
       mixed = d ^ (b & (c ^ d));
@@ -44,7 +42,7 @@ struct TMD4Step {
       mixed = b ^ c ^ d;
     }
     const uint32_t word = LoadLE32(ABlock + 4 * kWord[round][I % 16]);
-    V[R::A] = rotl(V[R::A] + kAdd[round] + word + mixed, kShift[round][I % 4]);
+    return rotl(a + kAdd[round] + word + mixed, kShift[round][I % 4]);
   }
 };
 
@@ -53,7 +51,7 @@ struct TMD4Step {
 // The step functions are arranged for a short dependency chain: everything that does not
 // depend on B (the word computed by the previous step) is added first, and G's two disjoint
 // halves are added separately so that only B & D waits for B.
-struct TMD5Step {
+struct TMD5Round {
   static constexpr uint32_t kSine[64] = {
       0xD76AA478U, 0xE8C7B756U, 0x242070DBU, 0xC1BDCEEEU, 0xF57C0FAFU, 0x4787C62AU, 0xA8304613U,
       0xFD469501U, 0x698098D8U, 0x8B44F7AFU, 0xFFFF5BB1U, 0x895CD7BEU, 0x6B901122U, 0xFD987193U,
@@ -81,13 +79,10 @@ struct TMD5Step {
     }
   }
 
-  template <size_t I> static void Run(uint32_t (&V)[4], const uint8_t*& ABlock) {
-    using R = TRoles<I>;
+  template <size_t I>
+  static uint32_t Step(uint32_t a, uint32_t b, uint32_t c, uint32_t d, const uint8_t* ABlock) {
     constexpr size_t round = I / 16;
-    const uint32_t b = V[R::B];
-    const uint32_t c = V[R::C];
-    const uint32_t d = V[R::D];
-    uint32_t sum = V[R::A] + kSine[I] + LoadLE32(ABlock + 4 * WordIndex(I));
+    uint32_t sum = a + kSine[I] + LoadLE32(ABlock + 4 * WordIndex(I));
     if constexpr (round == 0) {
       sum += d ^ (b & (c ^ d));
     } else if constexpr (round == 1) {
@@ -98,16 +93,16 @@ struct TMD5Step {
     } else {
       sum += c ^ (b | ~d);
     }
-    V[R::A] = b + rotl(sum, kShift[round][I % 4]);
+    return b + rotl(sum, kShift[round][I % 4]);
   }
 };
 
-template <class TStep, size_t NSteps>
+template <class TRound, size_t NSteps>
 void RunBlocks(T4x4LongWordRecord& VState, const uint8_t* ABlocks, size_t ABlockCount) {
   uint32_t v[4] = {VState[0], VState[1], VState[2], VState[3]};
   for (; ABlockCount > 0; --ABlockCount, ABlocks += 64) {
     const uint32_t saved[4] = {v[0], v[1], v[2], v[3]};
-    detail::UnrollSteps<TStep>(std::make_index_sequence<NSteps>(), v, ABlocks);
+    detail::UnrollSteps<TRotatingStep<TRound>>(std::make_index_sequence<NSteps>(), v, ABlocks);
     for (size_t i = 0; i < 4; ++i) {
       v[i] += saved[i];
     }
@@ -133,11 +128,11 @@ TBytes TIdHashMessageDigest4::GetHashBytes(TStream& AStream, int64_t ACount) {
 }
 
 void TIdHashMessageDigest4::MDCoder(const uint8_t* ABlocks, size_t ABlockCount) {
-  RunBlocks<TMD4Step, 48>(FState, ABlocks, ABlockCount);
+  RunBlocks<TMD4Round, 48>(FState, ABlocks, ABlockCount);
 }
 
 void TIdHashMessageDigest5::MDCoder(const uint8_t* ABlocks, size_t ABlockCount) {
-  RunBlocks<TMD5Step, 64>(FState, ABlocks, ABlockCount);
+  RunBlocks<TMD5Round, 64>(FState, ABlocks, ABlockCount);
 }
 
 } // namespace ftpc

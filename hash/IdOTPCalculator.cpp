@@ -1,7 +1,5 @@
 #include "hash/IdOTPCalculator.h"
 
-#include <charconv>
-
 #include "core/IdResourceStrings.h"
 #include "global/IdGlobal.h"
 #include "hash/IdHashMessageDigest.h"
@@ -46,19 +44,9 @@ TBytes KeyBytes(uint64_t AKey) {
   return bytes;
 }
 
-std::string LowerAscii(std::string_view AText) {
-  std::string lower(AText);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return lower;
-}
-
 uint64_t GenerateKey(TIdHash& AHash, TFold AFold, std::string_view ASeed,
                      std::string_view APassword, int32_t ACount) {
-  uint64_t key = AFold(AHash.HashString(LowerAscii(ASeed) + std::string(APassword)));
+  uint64_t key = AFold(AHash.HashString(LowerCase(ASeed) + std::string(APassword)));
   for (int32_t i = 0; i < ACount; ++i) {
     key = AFold(AHash.HashBytes(KeyBytes(key)));
   }
@@ -96,26 +84,6 @@ bool IsKnownMethod(std::string_view AMethod) {
   return AMethod == "md4" || AMethod == "md5" || AMethod == "sha1";
 }
 
-// A 32-bit decimal number after removing blanks and control characters at both ends.
-int32_t ParseCount(std::string_view AText) {
-  while (!AText.empty() && static_cast<unsigned char>(AText.front()) <= ' ') {
-    AText.remove_prefix(1);
-  }
-  while (!AText.empty() && static_cast<unsigned char>(AText.back()) <= ' ') {
-    AText.remove_suffix(1);
-  }
-  std::string_view digits = AText;
-  if (!digits.empty() && digits.front() == '+') {
-    digits.remove_prefix(1);
-  }
-  int32_t value = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
-    throw EIdConvertError(FormatInvariant(RSInvalidIntegerValue, {AText}));
-  }
-  return value;
-}
-
 } // namespace
 
 uint64_t TIdOTPCalculator::GenerateKeyMD4(std::string_view ASeed, std::string_view APassword,
@@ -137,8 +105,7 @@ uint64_t TIdOTPCalculator::GenerateKeySHA1(std::string_view ASeed, std::string_v
 }
 
 std::string TIdOTPCalculator::ToHex(uint64_t AKey) {
-  return FormatInvariant("%.8X%.8X",
-                         {static_cast<uint32_t>(AKey >> 32), static_cast<uint32_t>(AKey)});
+  return BytesToHex(KeyBytes(AKey));
 }
 
 std::string TIdOTPCalculator::ToSixWordFormat(uint64_t AKey) {
@@ -180,7 +147,7 @@ bool TIdOTPCalculator::GenerateSixWordKey(std::string_view AStr, std::string_vie
     return false;
   }
   const std::string_view method = CutPart(rest);
-  const int32_t count = ParseCount(CutPart(rest));
+  const int32_t count = ParseTrimmedInt(CutPart(rest));
   const std::string_view seed = CutPart(rest);
   VKey = GenerateSixWordKey(method, seed, APassword, count);
   return true;

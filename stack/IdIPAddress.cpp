@@ -1,5 +1,6 @@
 #include "stack/IdIPAddress.h"
 
+#include <compare>
 #include <limits>
 #include <vector>
 
@@ -7,21 +8,7 @@
 
 namespace ftpc {
 
-namespace detail {
-
 namespace {
-
-bool IsBlank(char AChar) { return static_cast<unsigned char>(AChar) <= ' '; }
-
-std::string_view Trimmed(std::string_view AText) {
-  while (!AText.empty() && IsBlank(AText.front())) {
-    AText.remove_prefix(1);
-  }
-  while (!AText.empty() && IsBlank(AText.back())) {
-    AText.remove_suffix(1);
-  }
-  return AText;
-}
 
 int HexDigitValue(char AChar) {
   if (AChar >= '0' && AChar <= '9') {
@@ -36,80 +23,36 @@ int HexDigitValue(char AChar) {
   return -1;
 }
 
-} // namespace
-
-bool TryParseTrimmedDecimal(std::string_view AText, int64_t& VValue) {
-  AText = Trimmed(AText);
-  bool negative = false;
-  if (!AText.empty() && (AText.front() == '+' || AText.front() == '-')) {
-    negative = AText.front() == '-';
-    AText.remove_prefix(1);
-  }
-  if (AText.empty()) {
-    return false;
-  }
-  // Accumulate as a negative number so that the most negative value still fits.
-  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
-  int64_t value = 0;
-  for (const char c : AText) {
-    if (c < '0' || c > '9') {
-      return false;
-    }
-    const int digit = c - '0';
-    if (value < (kMin + digit) / 10) {
-      return false;
-    }
-    value = value * 10 - digit;
-  }
-  if (!negative) {
-    if (value == kMin) {
-      return false;
-    }
-    value = -value;
-  }
-  VValue = value;
-  return true;
-}
-
-bool TryParseTrimmedHex(std::string_view AText, uint32_t& VValue) {
-  AText = Trimmed(AText);
-  if (AText.empty()) {
+// Accumulates hexadecimal digits; false for an empty text, another character, or a value
+// above AMax. With AMax at the 64-bit maximum the value wraps, keeping the low-order bytes.
+bool ReadHexDigits(std::string_view ADigits, uint64_t AMax, uint64_t& VValue) {
+  if (ADigits.empty()) {
     return false;
   }
   uint64_t value = 0;
-  for (const char c : AText) {
+  for (const char c : ADigits) {
     const int digit = HexDigitValue(c);
     if (digit < 0) {
       return false;
     }
     value = value * 16 + static_cast<uint64_t>(digit);
-    if (value > std::numeric_limits<uint32_t>::max()) {
+    if (value > AMax) {
       return false;
     }
+  }
+  VValue = value;
+  return true;
+}
+
+// A trimmed hexadecimal number of at most 32 bits.
+bool TryParseTrimmedHex(std::string_view AText, uint32_t& VValue) {
+  uint64_t value = 0;
+  if (!ReadHexDigits(Trim(AText), std::numeric_limits<uint32_t>::max(), value)) {
+    return false;
   }
   VValue = static_cast<uint32_t>(value);
   return true;
 }
-
-std::string_view CutAt(std::string_view& VInput, char ADelim) {
-  const size_t pos = VInput.find(ADelim);
-  if (pos == std::string_view::npos) {
-    const std::string_view part = VInput;
-    VInput = {};
-    return part;
-  }
-  const std::string_view part = VInput.substr(0, pos);
-  VInput.remove_prefix(pos + 1);
-  return part;
-}
-
-} // namespace detail
-
-using detail::CutAt;
-using detail::TryParseTrimmedDecimal;
-using detail::TryParseTrimmedHex;
-
-namespace {
 
 constexpr size_t kMaxDots = 3;
 constexpr size_t kMaxColons = 7;
@@ -123,7 +66,7 @@ struct TIPv6Separators {
 };
 
 bool IsHexLetter(char AChar) {
-  return (AChar >= 'A' && AChar <= 'F') || (AChar >= 'a' && AChar <= 'f');
+  return HexDigitValue(AChar) >= 10;
 }
 
 // Records the colons and dots; false for a character or a count that no IPv6 text has.
@@ -172,8 +115,8 @@ bool AppendGroup(std::string_view AText, std::string& VOut) {
 }
 
 bool ReadByte(std::string_view AText, uint32_t& VValue) {
-  int64_t value = 0;
-  if (!TryParseTrimmedDecimal(AText, value) || value < 0 || value > 255) {
+  const int32_t value = ParseTrimmedInt(AText, -1);
+  if (value < 0 || value > 255) {
     return false;
   }
   VValue = static_cast<uint32_t>(value);
@@ -234,21 +177,7 @@ std::string DottedDecimal(uint32_t AValue) {
 // Hexadecimal and octal values wrap, which keeps exactly the low-order bytes that are used.
 bool ReadLenientIPv4Part(std::string_view APart, uint64_t& VValue) {
   if (APart.size() >= 2 && APart[0] == '0' && (APart[1] == 'x' || APart[1] == 'X')) {
-    const std::string_view digits = APart.substr(2);
-    if (digits.empty()) {
-      return false;
-    }
-    uint64_t value = 0;
-    for (const char c : digits) {
-      const bool isDigit = c >= '0' && c <= '9';
-      if (!isDigit && !IsHexLetter(c)) {
-        return false;
-      }
-      const char upper = static_cast<char>(c & ~0x20);
-      value = value * 16 + static_cast<uint64_t>(isDigit ? c - '0' : upper - 'A' + 10);
-    }
-    VValue = value;
-    return true;
+    return ReadHexDigits(APart.substr(2), std::numeric_limits<uint64_t>::max(), VValue);
   }
   if (APart[0] == '0' && APart.find_first_not_of("01234567") == std::string_view::npos) {
     uint64_t value = 0;
@@ -258,11 +187,10 @@ bool ReadLenientIPv4Part(std::string_view APart, uint64_t& VValue) {
     VValue = value;
     return true;
   }
-  int64_t value = 0;
-  if (!TryParseTrimmedDecimal(APart, value)) {
+  if (!IsIntegerText(APart)) {
     return false;
   }
-  VValue = static_cast<uint64_t>(value);
+  VValue = static_cast<uint64_t>(ParseTrimmedInt64(APart, 0));
   return true;
 }
 
@@ -306,10 +234,10 @@ void IPv6TextToWords(std::string_view AAddr, TIdIPv6Address& VAddress, bool& VEr
     VErr = true;
     return;
   }
-  std::string_view rest(canonical);
+  std::string rest = canonical;
   for (uint16_t& word : VAddress) {
     uint32_t value = 0;
-    word = TryParseTrimmedHex(CutAt(rest, ':'), value) ? static_cast<uint16_t>(value) : 0;
+    word = TryParseTrimmedHex(CutToken(rest, ":"), value) ? static_cast<uint16_t>(value) : 0;
   }
   VErr = false;
 }
@@ -326,9 +254,9 @@ uint32_t IPv4TextToNumber(std::string_view AAddr, bool& VErr) {
   VErr = true;
   uint64_t value = 0;
   int expected = 4;
-  std::string_view rest = AAddr;
+  std::string rest(AAddr);
   for (;;) {
-    const std::string_view part = CutAt(rest, '.');
+    const std::string part = CutToken(rest, ".");
     if (part.empty()) {
       VErr = false;
       return static_cast<uint32_t>(value);
@@ -386,7 +314,7 @@ int TIdIPAddress::CompareAddress(std::string_view AIP, bool& VErr) const {
     return 0;
   }
   const auto order = FAddrType == Id_IPv6 ? IPv6 <=> other->IPv6 : FIPv4 <=> other->FIPv4;
-  return order > 0 ? 1 : (order < 0 ? -1 : 0);
+  return std::is_gt(order) ? 1 : (std::is_lt(order) ? -1 : 0);
 }
 
 TBytes TIdIPAddress::HToNBytes() const {

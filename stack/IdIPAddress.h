@@ -71,16 +71,4 @@ private:
   TIdIPVersion FAddrType = Id_IPv4;
 };
 
-namespace detail {
-
-// Number readers shared by the address code: surrounding blanks and control characters are
-// ignored; the whole rest must be a number. They return false instead of raising.
-bool TryParseTrimmedDecimal(std::string_view AText, int64_t& VValue);
-bool TryParseTrimmedHex(std::string_view AText, uint32_t& VValue);
-
-// The text before the first ADelim; VInput becomes the text after it (or empty).
-std::string_view CutAt(std::string_view& VInput, char ADelim);
-
-} // namespace detail
-
 } // namespace ftpc

@@ -11,13 +11,6 @@ namespace ftpc {
 
 namespace {
 
-std::string TrimmedText(const std::string& AText) {
-  const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  const auto first = std::find_if_not(AText.begin(), AText.end(), isBlank);
-  const auto last = std::find_if_not(AText.rbegin(), AText.rend(), isBlank).base();
-  return first < last ? std::string(first, last) : std::string();
-}
-
 constexpr const char* kBroadcastAddress = "255.255.255.255";
 
 } // namespace
@@ -30,7 +23,9 @@ TIdSocketHandle::TIdSocketHandle() : FReadSocketList(TIdSocketList::CreateSocket
   Reset(true);
 }
 
-TIdSocketHandle::~TIdSocketHandle() { TIdSocketHandle::CloseSocket(); }
+TIdSocketHandle::~TIdSocketHandle() {
+  TIdSocketHandle::CloseSocket();
+}
 
 void TIdSocketHandle::SetHandle(TIdStackSocketHandle AHandle) {
   const TIdStackSocketHandle old = FHandle.load();
@@ -120,7 +115,9 @@ void TIdSocketHandle::Connect() {
   }
 }
 
-void TIdSocketHandle::Listen(int AQueueCount) { Stack().Listen(Handle(), AQueueCount); }
+void TIdSocketHandle::Listen(int AQueueCount) {
+  Stack().Listen(Handle(), AQueueCount);
+}
 
 bool TIdSocketHandle::Accept(TIdStackSocketHandle ASocket) {
   Reset(true);
@@ -193,7 +190,9 @@ int32_t TIdSocketHandle::Send(const TBytes& ABuffer, int32_t AOffset, int32_t AS
   return Stack().Send(Handle(), ABuffer, AOffset, ASize);
 }
 
-int32_t TIdSocketHandle::Receive(TBytes& VBuffer) { return Stack().Receive(Handle(), VBuffer); }
+int32_t TIdSocketHandle::Receive(TBytes& VBuffer) {
+  return Stack().Receive(Handle(), VBuffer);
+}
 
 int32_t TIdSocketHandle::Send(std::span<const uint8_t> ABuffer) {
   return Stack().Send(Handle(), ABuffer);
@@ -224,7 +223,7 @@ void TIdSocketHandle::Broadcast(const std::string& AData, TIdPort APort, const s
 }
 
 void TIdSocketHandle::Broadcast(const TBytes& AData, TIdPort APort, const std::string& AIP) {
-  const std::string trimmed = TrimmedText(AIP);
+  const std::string trimmed = Trim(AIP);
   const std::string ip =
       trimmed.empty() ? std::string(kBroadcastAddress) : Stack().ResolveHost(trimmed, FIPVersion);
   SetSockOpt(Id_SOL_SOCKET, Id_SO_BROADCAST, 1);
@@ -246,8 +245,7 @@ void TIdSocketHandle::SetPeer(const std::string& AIP, TIdPort APort, TIdIPVersio
   FIPVersion = AIPVersion;
 }
 
-void TIdSocketHandle::SetBinding(const std::string& AIP, TIdPort APort,
-                                 TIdIPVersion AIPVersion) {
+void TIdSocketHandle::SetBinding(const std::string& AIP, TIdPort APort, TIdIPVersion AIPVersion) {
   FIP = AIP;
   FPort = APort;
   FIPVersion = AIPVersion;

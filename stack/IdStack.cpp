@@ -11,9 +11,6 @@
 
 namespace ftpc {
 
-using detail::CutAt;
-using detail::TryParseTrimmedDecimal;
-
 namespace {
 
 // The process-wide stack bookkeeping. Never destroyed, so that users released from other
@@ -99,19 +96,14 @@ std::string_view SocketErrorText(int AErr) {
   return {};
 }
 
-bool TextEqualsIgnoreCaseAscii(std::string_view A, std::string_view B) {
-  return std::equal(A.begin(), A.end(), B.begin(), B.end(), [](char x, char y) {
-    return (x >= 'a' && x <= 'z' ? x - 32 : x) == (y >= 'a' && y <= 'z' ? y - 32 : y);
-  });
-}
-
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
-uint16_t Swap16(uint16_t AValue) { return static_cast<uint16_t>((AValue << 8) | (AValue >> 8)); }
+uint16_t Swap16(uint16_t AValue) {
+  return static_cast<uint16_t>((AValue << 8) | (AValue >> 8));
+}
 
 uint32_t Swap32(uint32_t AValue) {
-  return (AValue >> 24) | ((AValue >> 8) & 0xFF00u) | ((AValue << 8) & 0xFF0000u) |
-         (AValue << 24);
+  return (AValue >> 24) | ((AValue >> 8) & 0xFF00u) | ((AValue << 8) & 0xFF0000u) | (AValue << 24);
 }
 
 uint64_t Swap64(uint64_t AValue) {
@@ -131,22 +123,34 @@ TIdIPv6Address SwapWords(const TIdIPv6Address& AValue) {
 
 // ---- Process-wide state ----------------------------------------------------------------------
 
-TIdStack* GStack() { return GStackInstance.load(std::memory_order_acquire); }
+TIdStack* GStack() {
+  return GStackInstance.load(std::memory_order_acquire);
+}
 
-const TIdStackClass* StackClass() { return GStackClass().load(); }
+const TIdStackClass* StackClass() {
+  return GStackClass().load();
+}
 
 void SetStackClass(const TIdStackClass* AClass) {
   const std::lock_guard guard(StackState().Lock);
   GStackClass().store(AClass);
 }
 
-const TIdSocketListClass* SocketListClass() { return GSocketListClass().load(); }
+const TIdSocketListClass* SocketListClass() {
+  return GSocketListClass().load();
+}
 
-void SetSocketListClass(const TIdSocketListClass* AClass) { GSocketListClass().store(AClass); }
+void SetSocketListClass(const TIdSocketListClass* AClass) {
+  GSocketListClass().store(AClass);
+}
 
-bool IPv6FuncsAvailable() { return GIPv6FuncsAvailable.load(); }
+bool IPv6FuncsAvailable() {
+  return GIPv6FuncsAvailable.load();
+}
 
-void SetIPv6FuncsAvailable(bool AValue) { GIPv6FuncsAvailable.store(AValue); }
+void SetIPv6FuncsAvailable(bool AValue) {
+  GIPv6FuncsAvailable.store(AValue);
+}
 
 void TIdStack::IncUsage() {
   TStackState& state = StackState();
@@ -187,7 +191,7 @@ std::string TIdStack::ResolveHost(const std::string& AHost, TIdIPVersion AIPVers
     return canonical.empty() ? LookupHostAddress(AHost, Id_IPv6) : canonical;
   }
   case Id_IPv4:
-    if (TextEqualsIgnoreCaseAscii(AHost, "LOCALHOST")) {
+    if (TextEqualsIgnoreCase(AHost, "LOCALHOST")) {
       return "127.0.0.1";
     }
     return IsIP(AHost) ? AHost : LookupHostAddress(AHost, Id_IPv4);
@@ -196,10 +200,10 @@ std::string TIdStack::ResolveHost(const std::string& AHost, TIdIPVersion AIPVers
 }
 
 bool TIdStack::IsIP(std::string_view AIP) const {
-  std::string_view rest = AIP;
+  std::string rest(AIP);
   for (int i = 0; i < 4; ++i) {
-    int64_t value = -1;
-    if (!TryParseTrimmedDecimal(CutAt(rest, '.'), value) || value < 0 || value > 255) {
+    const int32_t value = ParseTrimmedInt(CutToken(rest, "."), -1);
+    if (value < 0 || value > 255) {
       return false;
     }
   }
@@ -264,12 +268,22 @@ uint32_t TIdStack::HostToNetwork(uint32_t AValue) {
 uint64_t TIdStack::HostToNetwork(uint64_t AValue) {
   return kLittleEndian ? Swap64(AValue) : AValue;
 }
-TIdIPv6Address TIdStack::HostToNetwork(const TIdIPv6Address& AValue) { return SwapWords(AValue); }
+TIdIPv6Address TIdStack::HostToNetwork(const TIdIPv6Address& AValue) {
+  return SwapWords(AValue);
+}
 // The conversions are their own inverses.
-uint16_t TIdStack::NetworkToHost(uint16_t AValue) { return HostToNetwork(AValue); }
-uint32_t TIdStack::NetworkToHost(uint32_t AValue) { return HostToNetwork(AValue); }
-uint64_t TIdStack::NetworkToHost(uint64_t AValue) { return HostToNetwork(AValue); }
-TIdIPv6Address TIdStack::NetworkToHost(const TIdIPv6Address& AValue) { return SwapWords(AValue); }
+uint16_t TIdStack::NetworkToHost(uint16_t AValue) {
+  return HostToNetwork(AValue);
+}
+uint32_t TIdStack::NetworkToHost(uint32_t AValue) {
+  return HostToNetwork(AValue);
+}
+uint64_t TIdStack::NetworkToHost(uint64_t AValue) {
+  return HostToNetwork(AValue);
+}
+TIdIPv6Address TIdStack::NetworkToHost(const TIdIPv6Address& AValue) {
+  return SwapWords(AValue);
+}
 
 // ---- Multicast groups and checksums ------------------------------------------------------------
 
@@ -277,9 +291,9 @@ bool TIdStack::IsValidIPv4MulticastGroup(std::string_view Value) const {
   if (!IsIP(Value)) {
     return false;
   }
-  std::string_view rest = Value;
-  int64_t first = 0;
-  return TryParseTrimmedDecimal(CutAt(rest, '.'), first) && first >= 224 && first <= 239;
+  std::string rest(Value);
+  const int32_t first = ParseTrimmedInt(CutToken(rest, "."), -1);
+  return first >= 224 && first <= 239;
 }
 
 bool TIdStack::IsValidIPv6MulticastGroup(std::string_view Value) const {
@@ -331,7 +345,9 @@ int TIdStack::CheckForSocketError(int AResult, std::initializer_list<int> AIgnor
   RaiseSocketError(err);
 }
 
-void TIdStack::RaiseLastSocketError() { RaiseSocketError(WSGetLastError()); }
+void TIdStack::RaiseLastSocketError() {
+  RaiseSocketError(WSGetLastError());
+}
 
 void TIdStack::RaiseSocketError(int AErr) {
   const std::string message = WSTranslateSocketErrorMsg(AErr);

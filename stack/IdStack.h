@@ -60,8 +60,8 @@ public:
 private:
   EIdWinsockStubError(const std::string& AMsg, int32_t AWin32Error, std::string AErrorMessage,
                       std::string ATitle)
-      : EIdException(AMsg), FWin32Error(AWin32Error),
-        FWin32ErrorMessage(std::move(AErrorMessage)), FTitle(std::move(ATitle)) {}
+      : EIdException(AMsg), FWin32Error(AWin32Error), FWin32ErrorMessage(std::move(AErrorMessage)),
+        FTitle(std::move(ATitle)) {}
 
   int32_t FWin32Error;
   std::string FWin32ErrorMessage;
@@ -121,7 +121,7 @@ public:
   virtual std::string HostByAddress(const std::string& AAddress,
                                     TIdIPVersion AIPVersion = Id_IPv4) = 0;
   virtual std::string HostName() = 0;
-  std::string LocalAddress();                      // first local IPv4 address, or empty
+  std::string LocalAddress();                       // first local IPv4 address, or empty
   const std::vector<std::string>& LocalAddresses(); // refilled on each call
   virtual void AddLocalAddressesToList(std::vector<std::string>& AAddresses) = 0;
   // Port of a service name or decimal text; raises EIdInvalidServiceName for neither.
@@ -148,6 +148,9 @@ public:
                                       TIdPort& VPort, TIdIPVersion& VIPVersion) = 0;
   // Shuts down the sending side and closes the socket; never raises.
   virtual void Disconnect(TIdStackSocketHandle ASocket) = 0;
+  // Shuts down one or both directions (Id_SD_Recv, Id_SD_Send, Id_SD_Both) without closing
+  // the socket, which wakes a thread blocked on it; never raises.
+  virtual void WSShutdown(TIdStackSocketHandle ASocket, int AHow) = 0;
   void GetSocketName(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort);
   virtual void GetSocketName(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort,
                              TIdIPVersion& VIPVersion) = 0;
@@ -231,8 +234,7 @@ public:
 protected:
   TIdStack() = default;
   // Looks a host name up for one IP version; overridden by the concrete stack.
-  virtual std::string LookupHostAddress(const std::string& AHostName,
-                                        TIdIPVersion AIPVersion) = 0;
+  virtual std::string LookupHostAddress(const std::string& AHostName, TIdIPVersion AIPVersion) = 0;
 
 private:
   std::vector<std::string> FLocalAddresses;

@@ -21,7 +21,9 @@ constexpr size_t kIPv6MembershipSize = 20;
   throw EIdIPVersionUnsupported(std::string(RSIPVersionUnsupported));
 }
 
-[[noreturn]] void RaiseRangeError() { throw EIdRangeError(std::string(RSRangeCheckError)); }
+[[noreturn]] void RaiseRangeError() {
+  throw EIdRangeError(std::string(RSRangeCheckError));
+}
 
 size_t RawAddressSize(TIdIPVersion AIPVersion) {
   switch (AIPVersion) {
@@ -39,12 +41,10 @@ void RequireRoom(size_t AHave, TIdIPVersion AIPVersion) {
   }
 }
 
-// One dotted part for a socket address: a trimmed decimal number from 0 to 255.
+// One dotted part for a socket address: a trimmed decimal number from 0 to 255 (text that
+// is no number raises the conversion error).
 uint8_t IPv4AddressByte(std::string_view APart) {
-  int64_t value = 0;
-  if (!detail::TryParseTrimmedDecimal(APart, value)) {
-    throw EIdConvertError(FormatInvariant(RSInvalidIntegerValue, {APart}));
-  }
+  const int32_t value = ParseTrimmedInt(APart);
   if (value < 0 || value > 255) {
     RaiseRangeError();
   }
@@ -53,16 +53,11 @@ uint8_t IPv4AddressByte(std::string_view APart) {
 
 } // namespace
 
-int32_t detail::SendCount(size_t ABufferSize, int32_t AOffset, int32_t ASize) {
+int32_t detail::SendCount(const TBytes& ABuffer, int32_t AOffset, int32_t ASize) {
   if (AOffset < 0) {
-    RaiseRangeError(); // a caller error: no platform call is made
+    RaiseAssertionFailure("Send"); // a caller error: no platform call is made
   }
-  const size_t offset = static_cast<size_t>(AOffset);
-  size_t count = ABufferSize > offset ? ABufferSize - offset : 0;
-  if (ASize >= 0 && static_cast<size_t>(ASize) < count) {
-    count = static_cast<size_t>(ASize);
-  }
-  return static_cast<int32_t>(std::min<size_t>(count, std::numeric_limits<int32_t>::max()));
+  return UsableCount(ABuffer, AOffset, ASize);
 }
 
 // ---- Address conversion ------------------------------------------------------------------------
@@ -88,9 +83,9 @@ void TIdStackBSDBase::TranslateStringToTInAddr(std::string_view AIP, std::span<u
   RequireRoom(AInAddr.size(), AIPVersion);
   if (AIPVersion == Id_IPv4) {
     // Text after the fourth part is ignored.
-    std::string_view rest = AIP;
+    std::string rest(AIP);
     for (size_t i = 0; i < kIPv4AddrSize; ++i) {
-      AInAddr[i] = IPv4AddressByte(detail::CutAt(rest, '.'));
+      AInAddr[i] = IPv4AddressByte(CutToken(rest, "."));
     }
     return;
   }
@@ -115,9 +110,9 @@ int32_t TIdStackBSDBase::Receive(TIdStackSocketHandle ASocket, std::span<uint8_t
   return CheckForSocketError(WSRecv(ASocket, VBuffer.data(), VBuffer.size(), 0));
 }
 
-int32_t TIdStackBSDBase::Send(TIdStackSocketHandle ASocket, const TBytes& ABuffer,
-                              int32_t AOffset, int32_t ASize) {
-  const int32_t count = detail::SendCount(ABuffer.size(), AOffset, ASize);
+int32_t TIdStackBSDBase::Send(TIdStackSocketHandle ASocket, const TBytes& ABuffer, int32_t AOffset,
+                              int32_t ASize) {
+  const int32_t count = detail::SendCount(ABuffer, AOffset, ASize);
   if (count <= 0) {
     return count;
   }
@@ -140,14 +135,15 @@ int32_t TIdStackBSDBase::ReceiveFrom(TIdStackSocketHandle ASocket, TBytes& VBuff
       RecvFrom(ASocket, VBuffer.data(), VBuffer.size(), 0, VIP, VPort, AIPVersion));
 }
 
-void TIdStackBSDBase::SendTo(TIdStackSocketHandle ASocket, const TBytes& ABuffer,
-                             int32_t AOffset, int32_t ASize, const std::string& AIP,
-                             TIdPort APort, TIdIPVersion AIPVersion) {
-  const int32_t count = detail::SendCount(ABuffer.size(), AOffset, ASize);
+void TIdStackBSDBase::SendTo(TIdStackSocketHandle ASocket, const TBytes& ABuffer, int32_t AOffset,
+                             int32_t ASize, const std::string& AIP, TIdPort APort,
+                             TIdIPVersion AIPVersion) {
+  const int32_t count = detail::SendCount(ABuffer, AOffset, ASize);
   if (count <= 0) {
     return;
   }
-  const int32_t sent = WSSendTo(ASocket, ABuffer.data() + AOffset, count, 0, AIP, APort, AIPVersion);
+  const int32_t sent =
+      WSSendTo(ASocket, ABuffer.data() + AOffset, count, 0, AIP, APort, AIPVersion);
   if (sent == Id_SOCKET_ERROR) {
     const int err = WSGetLastError();
     if (err == Id_WSAEMSGSIZE) {
@@ -192,8 +188,7 @@ void TIdStackBSDBase::SetVersionedOption(TIdStackSocketHandle AHandle, TIdIPVers
 
 void TIdStackBSDBase::AddMulticastMembership(TIdStackSocketHandle AHandle,
                                              const std::string& AGroupIP,
-                                             const std::string& ALocalIP,
-                                             TIdIPVersion AIPVersion) {
+                                             const std::string& ALocalIP, TIdIPVersion AIPVersion) {
   MembershipSockOpt(AHandle, AGroupIP, ALocalIP,
                     AIPVersion == Id_IPv6 ? Id_IPV6_ADD_MEMBERSHIP : Id_IP_ADD_MEMBERSHIP,
                     AIPVersion);

@@ -25,12 +25,11 @@ public:
   virtual int WSGetSockOpt(TIdStackSocketHandle ASocket, int Alevel, int AOptname, void* AOptval,
                            int32_t& AOptlen) = 0;
   // Datagram primitives; -1 on failure, with the error left for WSGetLastError.
-  virtual int32_t RecvFrom(TIdStackSocketHandle ASocket, void* ABuffer, size_t ALength,
-                           int AFlags, std::string& VIP, TIdPort& VPort,
+  virtual int32_t RecvFrom(TIdStackSocketHandle ASocket, void* ABuffer, size_t ALength, int AFlags,
+                           std::string& VIP, TIdPort& VPort, TIdIPVersion AIPVersion) = 0;
+  virtual int32_t WSSendTo(TIdStackSocketHandle ASocket, const void* ABuffer, size_t ABufferLength,
+                           int AFlags, const std::string& AIP, TIdPort APort,
                            TIdIPVersion AIPVersion) = 0;
-  virtual int32_t WSSendTo(TIdStackSocketHandle ASocket, const void* ABuffer,
-                           size_t ABufferLength, int AFlags, const std::string& AIP,
-                           TIdPort APort, TIdIPVersion AIPVersion) = 0;
 
   int32_t Receive(TIdStackSocketHandle ASocket, TBytes& VBuffer) override;
   int32_t Send(TIdStackSocketHandle ASocket, const TBytes& ABuffer, int32_t AOffset = 0,
@@ -79,8 +78,9 @@ private:
 
 namespace detail {
 // The number of bytes Send and SendTo hand to the platform: the buffer after AOffset,
-// limited to ASize when ASize is not negative, never below 0 and never above INT32_MAX.
-int32_t SendCount(size_t ABufferSize, int32_t AOffset, int32_t ASize);
+// limited to ASize when ASize is not negative, never below 0 and never above INT32_MAX. A
+// negative AOffset raises EIdAssertionFailure.
+int32_t SendCount(const TBytes& ABuffer, int32_t AOffset, int32_t ASize);
 } // namespace detail
 
 } // namespace ftpc

@@ -103,10 +103,14 @@ constexpr TErrorPair kErrnoTable[] = {
 // Resolver results by name (their numbers differ between systems). EAI_SYSTEM is handled
 // by the caller: it means "see errno".
 constexpr TErrorPair kResolverTable[] = {
-    {EAI_AGAIN, Id_WSATRY_AGAIN},       {EAI_BADFLAGS, Id_WSAEINVAL},
-    {EAI_FAIL, Id_WSANO_RECOVERY},      {EAI_FAMILY, Id_WSAEAFNOSUPPORT},
-    {EAI_MEMORY, Id_WSA_NOT_ENOUGH_MEMORY}, {EAI_NONAME, Id_WSAHOST_NOT_FOUND},
-    {EAI_SERVICE, Id_WSATYPE_NOT_FOUND}, {EAI_SOCKTYPE, Id_WSAESOCKTNOSUPPORT},
+    {EAI_AGAIN, Id_WSATRY_AGAIN},
+    {EAI_BADFLAGS, Id_WSAEINVAL},
+    {EAI_FAIL, Id_WSANO_RECOVERY},
+    {EAI_FAMILY, Id_WSAEAFNOSUPPORT},
+    {EAI_MEMORY, Id_WSA_NOT_ENOUGH_MEMORY},
+    {EAI_NONAME, Id_WSAHOST_NOT_FOUND},
+    {EAI_SERVICE, Id_WSATYPE_NOT_FOUND},
+    {EAI_SOCKTYPE, Id_WSAESOCKTNOSUPPORT},
     // A too small host buffer for getnameinfo is a buffer fault on Windows Sockets.
     {EAI_OVERFLOW, Id_WSAEFAULT},
 #ifdef EAI_NODATA
@@ -258,6 +262,41 @@ constexpr size_t kServEntryBufferSize = 4096;
   TIdStack::RaiseSocketError(TIdStackPosix::WSAErrorFromPlatform(pesNetDb, AHErrno));
 }
 
+// The classic host lookups (without the protocol-independent resolver) know IPv4 only.
+void RequireClassicIPv4Lookup(TIdIPVersion AIPVersion) {
+  if (AIPVersion == Id_IPv6) {
+    throw EIdIPv6Unavailable(std::string(RSIPv6Unavailable));
+  }
+  if (AIPVersion != Id_IPv4) {
+    RaiseIPVersionUnsupported();
+  }
+}
+
+// A host entry with the storage its pointers refer to.
+struct THostEntry {
+  hostent Entry{};
+  std::vector<char> Buffer = std::vector<char>(kHostEntryBufferSize);
+};
+
+// The IPv4 addresses of a host entry looked up by name; raises when there is none.
+std::vector<std::string> HostEntryAddresses(const TIdStackBSDBase& AStack,
+                                            const std::string& AHostName) {
+  THostEntry store;
+  hostent* result = nullptr;
+  int herr = 0;
+  gethostbyname_r(AHostName.c_str(), &store.Entry, store.Buffer.data(), store.Buffer.size(),
+                  &result, &herr);
+  if (result == nullptr || result->h_addr_list[0] == nullptr) {
+    RaiseNetDbError(herr);
+  }
+  std::vector<std::string> addresses;
+  for (char** addr = result->h_addr_list; *addr != nullptr; ++addr) {
+    addresses.push_back(AStack.TranslateTInAddrToString(
+        std::span(reinterpret_cast<const uint8_t*>(*addr), 4), Id_IPv4));
+  }
+  return addresses;
+}
+
 // ---- Start-up of the socket library ------------------------------------------------------------
 
 std::atomic<bool> GSocketLibraryStarted{false};
@@ -287,8 +326,8 @@ int PollWithTimeout(std::vector<pollfd>& VFds, int32_t ATimeout) {
   for (;;) {
     int waitMs = -1;
     if (!unlimited) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                              Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       waitMs = static_cast<int>(std::max<int64_t>(left.count(), 0));
     }
     const int rc = poll(VFds.data(), VFds.size(), waitMs);
@@ -307,8 +346,9 @@ constexpr short kExceptEvents = POLLPRI;
 // ---- TIdStackPosix -----------------------------------------------------------------------------
 
 const TIdStackClass& detail::PlatformStackClass() {
-  static const TIdStackClass stackClass{
-      "TIdStackPosix", []() -> std::unique_ptr<TIdStack> { return std::make_unique<TIdStackPosix>(); }};
+  static const TIdStackClass stackClass{"TIdStackPosix", []() -> std::unique_ptr<TIdStack> {
+                                          return std::make_unique<TIdStackPosix>();
+                                        }};
   return stackClass;
 }
 
@@ -337,7 +377,9 @@ int TIdStackPosix::WSAErrorFromPlatform(TIdPlatformErrorSource ASource, int ACod
   return ACode;
 }
 
-int TIdStackPosix::WSGetLastError() { return WSAErrorFromPlatform(pesErrno, errno); }
+int TIdStackPosix::WSGetLastError() {
+  return WSAErrorFromPlatform(pesErrno, errno);
+}
 
 void TIdStackPosix::WSSetLastError(int AErr) {
   for (const auto& pair : kErrnoTable) {
@@ -356,13 +398,8 @@ std::string TIdStackPosix::LookupHostAddress(const std::string& AHostName,
   if (IPv6FuncsAvailable()) {
     return LookupWithResolver(AHostName, AIPVersion);
   }
-  if (AIPVersion == Id_IPv6) {
-    throw EIdIPv6Unavailable(std::string(RSIPv6Unavailable));
-  }
-  if (AIPVersion != Id_IPv4) {
-    RaiseIPVersionUnsupported();
-  }
-  return LookupWithHostEntry(AHostName);
+  RequireClassicIPv4Lookup(AIPVersion);
+  return HostEntryAddresses(*this, AHostName).front();
 }
 
 std::string TIdStackPosix::LookupWithResolver(const std::string& AHostName,
@@ -371,36 +408,17 @@ std::string TIdStackPosix::LookupWithResolver(const std::string& AHostName,
   return AddrInfoText(*this, *list);
 }
 
-std::string TIdStackPosix::LookupWithHostEntry(const std::string& AHostName) {
-  hostent entry{};
-  hostent* result = nullptr;
-  int herr = 0;
-  std::vector<char> buffer(kHostEntryBufferSize);
-  gethostbyname_r(AHostName.c_str(), &entry, buffer.data(), buffer.size(), &result, &herr);
-  if (result == nullptr || result->h_addr_list[0] == nullptr) {
-    RaiseNetDbError(herr);
-  }
-  return TranslateTInAddrToString(
-      std::span(reinterpret_cast<const uint8_t*>(result->h_addr_list[0]), 4), Id_IPv4);
-}
-
 std::string TIdStackPosix::HostByAddress(const std::string& AAddress, TIdIPVersion AIPVersion) {
   if (IPv6FuncsAvailable()) {
     return HostByAddressWithResolver(AAddress, AIPVersion);
   }
-  if (AIPVersion == Id_IPv6) {
-    throw EIdIPv6Unavailable(std::string(RSIPv6Unavailable));
-  }
-  if (AIPVersion != Id_IPv4) {
-    RaiseIPVersionUnsupported();
-  }
+  RequireClassicIPv4Lookup(AIPVersion);
   return HostByAddressWithHostEntry(AAddress);
 }
 
 std::string TIdStackPosix::HostByAddressWithResolver(const std::string& AAddress,
                                                      TIdIPVersion AIPVersion) {
-  const TAddrInfoList list =
-      ResolveOrRaise(AAddress.c_str(), AI_CANONNAME, FamilyOf(AIPVersion));
+  const TAddrInfoList list = ResolveOrRaise(AAddress.c_str(), AI_CANONNAME, FamilyOf(AIPVersion));
   std::vector<char> host(kNameInfoHostSize);
   const int rc = getnameinfo(list->ai_addr, list->ai_addrlen, host.data(),
                              static_cast<socklen_t>(host.size()), nullptr, 0, NI_NAMEREQD);
@@ -418,12 +436,11 @@ std::string TIdStackPosix::HostByAddressWithHostEntry(const std::string& AAddres
     value = INADDR_NONE;
   }
   const in_addr addr{htonl(value)};
-  hostent entry{};
+  THostEntry store;
   hostent* result = nullptr;
   int herr = 0;
-  std::vector<char> buffer(kHostEntryBufferSize);
-  gethostbyaddr_r(&addr, sizeof(addr), AF_INET, &entry, buffer.data(), buffer.size(), &result,
-                  &herr);
+  gethostbyaddr_r(&addr, sizeof(addr), AF_INET, &store.Entry, store.Buffer.data(),
+                  store.Buffer.size(), &result, &herr);
   if (result == nullptr) {
     RaiseNetDbError(herr);
   }
@@ -445,18 +462,8 @@ void TIdStackPosix::AddLocalAddressesToList(std::vector<std::string>& AAddresses
     }
     return;
   }
-  hostent entry{};
-  hostent* result = nullptr;
-  int herr = 0;
-  std::vector<char> buffer(kHostEntryBufferSize);
-  gethostbyname_r(hostName.c_str(), &entry, buffer.data(), buffer.size(), &result, &herr);
-  if (result == nullptr) {
-    RaiseNetDbError(herr);
-  }
-  for (char** addr = result->h_addr_list; *addr != nullptr; ++addr) {
-    AAddresses.push_back(TranslateTInAddrToString(
-        std::span(reinterpret_cast<const uint8_t*>(*addr), 4), Id_IPv4));
-  }
+  const std::vector<std::string> addresses = HostEntryAddresses(*this, hostName);
+  AAddresses.insert(AAddresses.end(), addresses.begin(), addresses.end());
 }
 
 TIdPort TIdStackPosix::WSGetServByName(const std::string& AServiceName) {
@@ -467,10 +474,11 @@ TIdPort TIdStackPosix::WSGetServByName(const std::string& AServiceName) {
   if (result != nullptr) {
     return ntohs(static_cast<uint16_t>(result->s_port));
   }
-  int64_t port = 0;
-  if (!detail::TryParseTrimmedDecimal(AServiceName, port)) {
+  const std::string number = Trim(AServiceName);
+  if (!IsIntegerText(number)) {
     throw EIdInvalidServiceName(FormatInvariant(RSInvalidServiceName, {AServiceName}));
   }
+  const int64_t port = ParseTrimmedInt64(number, -1);
   if (port < 0 || port > 65535) {
     throw EIdRangeError(std::string(RSRangeCheckError));
   }
@@ -501,7 +509,9 @@ bool TIdStackPosix::CheckIPVersionSupport(TIdIPVersion AIPVersion) {
   return true;
 }
 
-bool TIdStackPosix::SupportsIPv6() { return CheckIPVersionSupport(Id_IPv6); }
+bool TIdStackPosix::SupportsIPv6() {
+  return CheckIPVersionSupport(Id_IPv6);
+}
 
 // ---- Sockets ----
 
@@ -582,6 +592,11 @@ void TIdStackPosix::Disconnect(TIdStackSocketHandle ASocket) {
   close(ASocket);
 }
 
+void TIdStackPosix::WSShutdown(TIdStackSocketHandle ASocket, int AHow) {
+  const int how = AHow == Id_SD_Recv ? SHUT_RD : AHow == Id_SD_Send ? SHUT_WR : SHUT_RDWR;
+  shutdown(ASocket, how);
+}
+
 void TIdStackPosix::GetSocketName(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort,
                                   TIdIPVersion& VIPVersion) {
   TSockAddr addr;
@@ -611,8 +626,8 @@ int32_t TIdStackPosix::WSRecv(TIdStackSocketHandle ASocket, void* ABuffer, size_
   return static_cast<int32_t>(rc);
 }
 
-int32_t TIdStackPosix::WSSend(TIdStackSocketHandle ASocket, const void* ABuffer,
-                              size_t ABufLength, int AFlags) {
+int32_t TIdStackPosix::WSSend(TIdStackSocketHandle ASocket, const void* ABuffer, size_t ABufLength,
+                              int AFlags) {
   // MSG_NOSIGNAL: a peer that has gone away gives EPIPE instead of killing the process.
   ssize_t rc = 0;
   do {
@@ -879,7 +894,9 @@ std::vector<TIdStackSocketHandle> TIdSocketListPosix::WaitReadable(int32_t ATime
   return ReadyHandles(fds, 0, fds.size(), kReadEvents);
 }
 
-bool TIdSocketListPosix::SelectRead(int32_t ATimeout) { return !WaitReadable(ATimeout).empty(); }
+bool TIdSocketListPosix::SelectRead(int32_t ATimeout) {
+  return !WaitReadable(ATimeout).empty();
+}
 
 bool TIdSocketListPosix::SelectReadList(std::unique_ptr<TIdSocketList>& VSocketList,
                                         int32_t ATimeout) {

@@ -46,6 +46,7 @@ public:
   TIdStackSocketHandle Accept(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort,
                               TIdIPVersion& VIPVersion) override;
   void Disconnect(TIdStackSocketHandle ASocket) override;
+  void WSShutdown(TIdStackSocketHandle ASocket, int AHow) override;
   using TIdStack::GetSocketName;
   void GetSocketName(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort,
                      TIdIPVersion& VIPVersion) override;
@@ -56,8 +57,8 @@ public:
                      TIdIPVersion AIPVersion = Id_IPv4) override;
 
   using TIdStack::SetSocketOption;
-  void SetSocketOption(TIdStackSocketHandle ASocket, int ALevel, int AOptName,
-                       const void* AOptVal, int32_t AOptLen) override;
+  void SetSocketOption(TIdStackSocketHandle ASocket, int ALevel, int AOptName, const void* AOptVal,
+                       int32_t AOptLen) override;
   void SetBlocking(TIdStackSocketHandle ASocket, bool ABlocking) override;
   int IOControl(TIdStackSocketHandle ASocket, uint32_t ACmd, uint32_t& AArg) override;
 
@@ -85,7 +86,6 @@ protected:
 
 private:
   std::string LookupWithResolver(const std::string& AHostName, TIdIPVersion AIPVersion);
-  std::string LookupWithHostEntry(const std::string& AHostName);
   std::string HostByAddressWithResolver(const std::string& AAddress, TIdIPVersion AIPVersion);
   std::string HostByAddressWithHostEntry(const std::string& AAddress);
   // Completes a connect that a signal interrupted; raises when it failed.

@@ -9,6 +9,8 @@ namespace {
 
 class CountingAntiFreeze : public TIdAntiFreezeBase {
 public:
+  explicit CountingAntiFreeze(TIdInitializerComponent* AOwner = nullptr)
+      : TIdAntiFreezeBase(AOwner) {}
   void Process() override { ++Calls; }
   int Calls = 0;
 };
@@ -26,6 +28,15 @@ TEST(TIdAntiFreezeBase, OnlyOneInstanceExistsPerProcess) {
     }
     // The refused second instance must not have cleared the first one's registration.
     EXPECT_EQ(TIdAntiFreezeBase::Instance(), &first);
+  }
+  EXPECT_EQ(TIdAntiFreezeBase::Instance(), nullptr);
+}
+
+TEST(TIdAntiFreezeBase, AnOwnedInstanceGoesWithItsOwner) {
+  {
+    TIdBaseComponent owner;
+    new CountingAntiFreeze(&owner); // owned: the owner frees it
+    EXPECT_NE(TIdAntiFreezeBase::Instance(), nullptr);
   }
   EXPECT_EQ(TIdAntiFreezeBase::Instance(), nullptr);
 }

@@ -481,15 +481,6 @@ TEST(TIdBuffer, ConstructsFromBytes) {
   EXPECT_EQ(longer.Capacity(), 9);
 }
 
-TEST(TIdBuffer, SaveToStreamKeepsTheContent) {
-  TIdBuffer buffer;
-  buffer.Write("hello");
-  TMemoryStream stream;
-  buffer.SaveToStream(stream);
-  EXPECT_EQ(stream.Memory(), (TBytes{'h', 'e', 'l', 'l', 'o'}));
-  EXPECT_EQ(buffer.Size(), 5);
-}
-
 TEST(TIdBuffer, ReserveAndCommitBehaveLikeAWrite) {
   TIdBuffer buffer;
   auto room = buffer.Reserve(32768);

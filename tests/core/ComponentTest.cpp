@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "core/IdBuffer.h"
 #include "core/IdComponent.h"
+#include "stack/IdStack.h"
 
 namespace ftpc {
 namespace {
@@ -267,6 +269,25 @@ TEST(TIdInitializerComponent, AChildDestroyedEarlyLeavesItsOwner) {
   EXPECT_EQ(owner.ComponentCount(), 0);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(owner.Told.back().first), address);
   EXPECT_EQ(owner.Told.back().second, opRemove);
+}
+
+// ---- Socket stack lifetime ----------------------------------------------------------------
+
+TEST(TIdComponent, TheSocketStackLivesWhileAnyComponentOrBufferDoes) {
+  ASSERT_EQ(GStack(), nullptr) << "another test left a stack user registered";
+  auto component = std::make_unique<TIdComponent>();
+  auto buffer = std::make_unique<TIdBuffer>();
+  TIdStack* const stack = GStack();
+  ASSERT_NE(stack, nullptr);
+  component.reset();
+  EXPECT_EQ(GStack(), stack);
+  buffer.reset();
+  EXPECT_EQ(GStack(), nullptr);
+  {
+    TIdComponent owner;
+    new TIdComponent(&owner); // NOLINT(cppcoreguidelines-owning-memory): owned by owner
+  }
+  EXPECT_EQ(GStack(), nullptr);
 }
 
 } // namespace

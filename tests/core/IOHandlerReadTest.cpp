@@ -127,7 +127,8 @@ INSTANTIATE_TEST_SUITE_P(IOHandler, ReadLnLengthLimit,
                          ::testing::Values(LengthCase{"lf_at_limit", 5, "abcde\n", false},
                                            LengthCase{"cr_counts", 5, "abcde\r\n", true},
                                            LengthCase{"one_over", 5, "abcdef\n", true},
-                                           LengthCase{"no_limit", 0, std::string(70000, 'x') + "\n", false}),
+                                           LengthCase{"no_limit", 0, std::string(70000, 'x') + "\n",
+                                                      false}),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 TEST(IOHandlerReadLn, OverLongLineRaisesAndStaysForASplitRead) {
@@ -290,7 +291,8 @@ TEST(IOHandlerReadChar, ReadsOneWholeCharacter) {
   EXPECT_EQ(pair.Handler->ReadChar(Latin1Encoding()), "\xC3\xA9");
 }
 
-// ---- Receive failures ----------------------------------------------------------------------------
+// ---- Receive failures
+// ----------------------------------------------------------------------------
 
 TEST(IOHandlerReceiveFailure, ShutdownOrAbortDeliversBufferedDataFirst) {
   for (const int code : {Id_WSAESHUTDOWN, Id_WSAECONNABORTED}) {
@@ -381,7 +383,8 @@ TEST(IOHandlerIntercept, ReferenceIsClearedWhenTheInterceptGoes) {
   EXPECT_EQ(pair.Handler->Intercept(), nullptr);
 }
 
-// ---- Streams -------------------------------------------------------------------------------------
+// ---- Streams
+// -------------------------------------------------------------------------------------
 
 std::string Pattern(size_t ASize) {
   std::string data(ASize, '\0');
@@ -391,7 +394,9 @@ std::string Pattern(size_t ASize) {
   return data;
 }
 
-std::string Contents(TMemoryStream& AStream) { return test::BytesToString(AStream.Memory()); }
+std::string Contents(TMemoryStream& AStream) {
+  return test::BytesToString(AStream.Memory());
+}
 
 class ReadStreamUntilClose : public ::testing::TestWithParam<int32_t> {};
 
@@ -438,7 +443,8 @@ TEST(IOHandlerReadStream, CountComesFromTheWireWhenNotGiven) {
   for (const bool large : {false, true}) {
     TConnectedPair pair;
     pair.Handler->SetLargeStream(large);
-    const std::string prefix = large ? std::string("\0\0\0\0\0\0\0\3", 8) : std::string("\0\0\0\3", 4);
+    const std::string prefix =
+        large ? std::string("\0\0\0\0\0\0\0\3", 8) : std::string("\0\0\0\3", 4);
     pair.Peer->Send(prefix + "xyzrest");
     TMemoryStream stream;
     pair.Handler->ReadStream(stream);
@@ -542,16 +548,16 @@ TEST(IOHandlerInputLn, EditsAndEchoes) {
   EXPECT_TRUE(pair.Handler->InputBufferIsEmpty());
 }
 
-// ---- Registry ----------------------------------------------------------------------------------------
+// ---- Registry
+// ----------------------------------------------------------------------------------------
 
 class TOtherTestIOHandler : public test::TTestIOHandler {
 public:
   using TTestIOHandler::TTestIOHandler;
   static const TIdIOHandlerClass& Class() {
-    static const TIdIOHandlerClass cls{"TOtherTestIOHandler", &TTestIOHandler::Class(),
-                                       [](TIdInitializerComponent*) -> TIdIOHandler* {
-                                         return new TOtherTestIOHandler(-1);
-                                       }};
+    static const TIdIOHandlerClass cls{
+        "TOtherTestIOHandler", &TTestIOHandler::Class(),
+        [](TIdInitializerComponent*) -> TIdIOHandler* { return new TOtherTestIOHandler(-1); }};
     return cls;
   }
 };

@@ -32,7 +32,9 @@ int WindowsSocketsCode(int AErrno) {
   }
 }
 
-[[noreturn]] void RaiseCode(int ACode) { throw EIdSocketError(ACode, "injected or mapped failure"); }
+[[noreturn]] void RaiseCode(int ACode) {
+  throw EIdSocketError(ACode, "injected or mapped failure");
+}
 
 // A blocking TCP pair on 127.0.0.1: [handler end, peer end].
 std::pair<int, int> LoopbackPair() {
@@ -51,7 +53,8 @@ std::pair<int, int> LoopbackPair() {
     Fail("listen");
   }
   const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (client < 0 || ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+  if (client < 0 ||
+      ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
     ::close(listener);
     Fail("connect");
   }
@@ -131,19 +134,21 @@ void TRawPeer::Reset() {
   }
 }
 
-// ---- TTestIOHandler -------------------------------------------------------------------------------
+// ---- TTestIOHandler
+// -------------------------------------------------------------------------------
 
 TTestIOHandler::TTestIOHandler(int AFd, TIdInitializerComponent* AOwner)
     : TIdIOHandler(AOwner), FFd(AFd) {}
 
-TTestIOHandler::~TTestIOHandler() { CloseSocket(); }
+TTestIOHandler::~TTestIOHandler() {
+  CloseSocket();
+}
 
 const TIdIOHandlerClass& TTestIOHandler::Class() {
-  static const TIdIOHandlerClass cls{
-      "TTestIOHandler", &TIdIOHandler::Class(),
-      [](TIdInitializerComponent* AOwner) -> TIdIOHandler* {
-        return new TTestIOHandler(-1, AOwner);
-      }};
+  static const TIdIOHandlerClass cls{"TTestIOHandler", &TIdIOHandler::Class(),
+                                     [](TIdInitializerComponent* AOwner) -> TIdIOHandler* {
+                                       return new TTestIOHandler(-1, AOwner);
+                                     }};
   return cls;
 }
 
@@ -234,6 +239,8 @@ void TWorkLog::Attach(TIdComponent& AComponent) {
   AComponent.SetOnWorkEnd([log](TObject*, TWorkMode AMode) { log(AMode).push_back("end"); });
 }
 
-std::string BytesToString(const TBytes& ABytes) { return {ABytes.begin(), ABytes.end()}; }
+std::string BytesToString(const TBytes& ABytes) {
+  return {ABytes.begin(), ABytes.end()};
+}
 
 } // namespace ftpc::test

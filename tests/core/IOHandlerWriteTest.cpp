@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/IOHandlerTestKit.h"
+#include "core/IdAntiFreezeBase.h"
 #include "core/IdIOHandler.h"
 #include "core/IdIntercept.h"
 #include "stack/IdStack.h"
@@ -99,7 +100,8 @@ TEST(IOHandlerWrite, OffsetAndLengthAreClippedToTheArray) {
   EXPECT_EQ(pair.Peer->ReceiveAvailable(100), "bcd");
 }
 
-// ---- The direct send ------------------------------------------------------------------------------
+// ---- The direct send
+// ------------------------------------------------------------------------------
 
 TEST(IOHandlerWriteDirect, PartialSendsLoopAndReportEachPiece) {
   TConnectedPair pair;
@@ -157,7 +159,8 @@ TEST(IOHandlerWriteDirect, InterceptMayReplaceTheBlock) {
   EXPECT_EQ(pair.Peer->ReceiveExactly(6), "<hi\r\n>");
 }
 
-// ---- Write buffering ----------------------------------------------------------------------------------
+// ---- Write buffering
+// ----------------------------------------------------------------------------------
 
 TEST(IOHandlerWriteBuffer, ThresholdSendsWholePiecesAndKeepsTheRest) {
   TConnectedPair pair;
@@ -218,8 +221,8 @@ TEST(IOHandlerWriteStrings, ListGoesOutAsOneBlockWithOptionalCount) {
 // A handler whose Write fails on the chosen call, to break a list half-way.
 class TFailingWriteHandler : public test::TTestIOHandler {
 public:
-  using TTestIOHandler::TTestIOHandler;
   using TIdIOHandler::Write;
+  using TTestIOHandler::TTestIOHandler;
   int FailOnCall = -1;
   void Write(const TBytes& ABuffer, int32_t ALength, int32_t AOffset) override {
     if (FailOnCall-- == 0) {
@@ -247,7 +250,8 @@ TEST(IOHandlerWriteStrings, ListInsideOpenBufferingStaysBuffered) {
   EXPECT_EQ(pair.Peer->ReceiveExactly(3), "a\r\n");
 }
 
-// ---- Stream uploads -----------------------------------------------------------------------------------
+// ---- Stream uploads
+// -----------------------------------------------------------------------------------
 
 struct UploadCase {
   const char* Name;
@@ -276,9 +280,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(UploadCase{"zero_rewinds", 10, 0, false, false, "0123456789"},
                       UploadCase{"negative_is_rest", 6, -1, false, false, "6789"},
                       UploadCase{"positive_from_position", 2, 3, false, false, "234"},
-                      UploadCase{"count_32bit", 8, -1, true, false, std::string("\0\0\0\2" "89", 6)},
+                      UploadCase{"count_32bit", 8, -1, true, false,
+                                 std::string("\0\0\0\2"
+                                             "89",
+                                             6)},
                       UploadCase{"count_64bit", 8, -1, true, true,
-                                 std::string("\0\0\0\0\0\0\0\2" "89", 10)}),
+                                 std::string("\0\0\0\0\0\0\0\2"
+                                             "89",
+                                             10)}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 // A stream that claims a size without holding the bytes.
@@ -323,8 +332,8 @@ TEST(IOHandlerStreamUpload, LargeUploadIsCutIntoSendBufferPieces) {
 }
 
 TEST(IOHandlerWriteFile, SendsTheWholeFileAndReturnsItsSize) {
-  const std::filesystem::path path =
-      std::filesystem::temp_directory_path() / ("iohandler-writefile-" + std::to_string(::getpid()));
+  const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("iohandler-writefile-" + std::to_string(::getpid()));
   {
     std::ofstream file(path, std::ios::binary);
     file << "file body";
@@ -339,6 +348,28 @@ TEST(IOHandlerWriteFile, SendsTheWholeFileAndReturnsItsSize) {
   } catch (const EIdFileNotFound& e) {
     EXPECT_EQ(e.Message(), "File \"" + path.string() + "\" not found");
   }
+}
+
+// ---- Idle processing -------------------------------------------------------------------------------
+
+class TCountingAntiFreeze : public TIdAntiFreezeBase {
+public:
+  int32_t Calls = 0;
+  void Process() override { ++Calls; }
+};
+
+TEST(IOHandlerAntiFreeze, RunsAfterEachStreamPieceAndEachPartialSend) {
+  TConnectedPair pair;
+  TCountingAntiFreeze antiFreeze;
+  pair.Peer->Send(std::string(3 * IdRecvBufferSizeDefault, 'p'));
+  TIdDiscardStream sink;
+  pair.Handler->ReadStream(sink, 3 * IdRecvBufferSizeDefault);
+  EXPECT_EQ(antiFreeze.Calls, 3);
+
+  antiFreeze.SetOnlyWhenIdle(false); // sends are not idle time
+  pair.Handler->MaxSendChunk = 2;
+  pair.Handler->WriteLn("abcd");
+  EXPECT_EQ(antiFreeze.Calls, 6);
 }
 
 } // namespace

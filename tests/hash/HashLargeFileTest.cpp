@@ -8,13 +8,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <stdexcept>
 
 #include "global/IdStream.h"
 #include "hash/IdHashCRC.h"
 #include "hash/IdHashMessageDigest.h"
 #include "hash/IdHashSHA1.h"
+#include "support/TempDir.h"
 
 namespace ftpc {
 namespace {
@@ -25,41 +24,6 @@ constexpr int64_t kSecondMark = kFourGiB - 1;
 
 // The digest of the file below, computed independently.
 constexpr const char* kExpectedSHA1 = "5201ACDC8E47C17BCF8D031D5982311546CB04C5";
-
-class TTempDir {
-public:
-  TTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ftpc-hash-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
-    }
-    FPath = pattern;
-  }
-  ~TTempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(FPath, ignored);
-  }
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-  const std::filesystem::path& Path() const { return FPath; }
-
-private:
-  std::filesystem::path FPath;
-};
-
-class TTestReadStream : public TFileStream {
-public:
-  explicit TTestReadStream(const std::string& APath) : TFileStream(Open(APath), APath) {}
-
-private:
-  static int Open(const std::string& APath) {
-    const int handle = ::open(APath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (handle < 0) {
-      throw std::runtime_error("open " + APath + ": " + std::strerror(errno));
-    }
-    return handle;
-  }
-};
 
 // A sparse file of kFileSize bytes: zeros, with 'A' first, 'B' just below 4 GiB and 'C' last.
 void CreateSparseFile(const std::string& APath) {
@@ -72,7 +36,7 @@ void CreateSparseFile(const std::string& APath) {
   ::close(handle);
 }
 
-int64_t FreeBytes(const std::filesystem::path& ADir) {
+int64_t FreeBytes(const std::string& ADir) {
   struct statvfs info {};
   if (::statvfs(ADir.c_str(), &info) != 0) {
     return 0;
@@ -87,17 +51,17 @@ int64_t PeakResidentBytes() {
 }
 
 TEST(HashLargeFile, FileBeyondFourGiBHashesInBoundedMemory) {
-  TTempDir dir;
+  const test::TempDir dir("ftpc-hash.");
   // Room for the whole file, in case the file system cannot keep it sparse.
   const int64_t needed = kFileSize + (int64_t{256} << 20);
   if (FreeBytes(dir.Path()) < needed) {
     GTEST_SKIP() << "needs " << needed / (1 << 20) << " MiB free in " << dir.Path();
   }
-  const std::string path = (dir.Path() / "large.bin").string();
+  const std::string path = dir.File("large.bin");
   CreateSparseFile(path);
   const int64_t peakBefore = PeakResidentBytes();
 
-  TTestReadStream stream(path);
+  TIdReadFileNonExclusiveStream stream(path);
   EXPECT_EQ(TIdHashSHA1().HashStreamAsHex(stream), kExpectedSHA1);
   EXPECT_EQ(stream.Position(), kFileSize);
 

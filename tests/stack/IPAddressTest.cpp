@@ -37,22 +37,22 @@ TEST(CanonicalIPv6Text, WritesEveryAcceptedFormInCanonicalForm) {
 TEST(CanonicalIPv6Text, RejectsTextThatIsNoIPv6Address) {
   const char* const rejected[] = {
       "",
-      "1::2::3",            // two "::"
-      "1.2.3.4",            // no colon
-      "1:2",                // one colon
-      "12345::1",           // group above FFFF
-      "1::2:12345",         // last group above FFFF
-      "::1.2.3.a",          // letter after a dot
-      "1:2:3:4:5:6:7:8:9",  // eight colons
-      "1::g",               // not a hexadecimal digit
-      "1:: 2",              // blank
-      "::1.2.3",            // two dots
-      "::1.2.3.4.5",        // four dots
-      "1.2.3.4::1",         // dotted part before a colon
+      "1::2::3",               // two "::"
+      "1.2.3.4",               // no colon
+      "1:2",                   // one colon
+      "12345::1",              // group above FFFF
+      "1::2:12345",            // last group above FFFF
+      "::1.2.3.a",             // letter after a dot
+      "1:2:3:4:5:6:7:8:9",     // eight colons
+      "1::g",                  // not a hexadecimal digit
+      "1:: 2",                 // blank
+      "::1.2.3",               // two dots
+      "::1.2.3.4.5",           // four dots
+      "1.2.3.4::1",            // dotted part before a colon
       "1:2:3:4:5:6:7:1.2.3.4", // seven colons with a dotted tail
-      "::256.1.1.1",        // dotted part above 255
-      "::.1.2.3",           // empty dotted part
-      ":::",                // "::" twice after padding
+      "::256.1.1.1",           // dotted part above 255
+      "::.1.2.3",              // empty dotted part
+      ":::",                   // "::" twice after padding
       "99999999999999999999::1",
   };
   for (const char* text : rejected) {
@@ -97,16 +97,16 @@ TEST(IPv4TextToNumber, ReadsTheLenientForms) {
   } cases[] = {
       {"192.168.1.1", 0xC0A80101},
       {"", 0},
-      {"10.1", 0x0A000001},          // the last part fills the remaining bytes
+      {"10.1", 0x0A000001}, // the last part fills the remaining bytes
       {"10.1.2", 0x0A010002},
-      {"3232235777", 0xC0A80101},    // one number is the whole address
+      {"3232235777", 0xC0A80101}, // one number is the whole address
       {"0x7f.1", 0x7F000001},
       {"0X7F.0.0.1", 0x7F000001},
-      {"010.0.0.1", 0x08000001},     // octal
-      {"08.0.0.1", 0x08000001},      // not octal: decimal
+      {"010.0.0.1", 0x08000001}, // octal
+      {"08.0.0.1", 0x08000001},  // not octal: decimal
       {"0.0.0.0", 0},
-      {"1.2.3.256", 0x01020300},     // a part wider than its byte is cut to it
-      {"1.2.3.4.5", 0x02030405},     // extra parts shift the first bytes out
+      {"1.2.3.256", 0x01020300}, // a part wider than its byte is cut to it
+      {"1.2.3.4.5", 0x02030405}, // extra parts shift the first bytes out
       {"0xFFFFFFFFFFFFFFFFFF", 0xFFFFFFFF},
   };
   for (const auto& c : cases) {
@@ -117,8 +117,8 @@ TEST(IPv4TextToNumber, ReadsTheLenientForms) {
 }
 
 TEST(IPv4TextToNumber, ReportsPartsThatAreNoNumber) {
-  const char* const rejected[] = {"1.x.2.3", "0x", "0x1g.0.0.1", "a", "1.2.3.4z",
-                                  "99999999999999999999"};
+  const char* const rejected[] = {"1.x.2.3", "0x",       "0x1g.0.0.1",
+                                  "a",       "1.2.3.4z", "99999999999999999999"};
   for (const char* text : rejected) {
     bool err = false;
     IPv4TextToNumber(text, err);
@@ -165,10 +165,14 @@ TEST(TIdIPAddress, ComparesAsUnsignedNumbersOfTheSameVersion) {
     int Expected;
     bool Err;
   } cases[] = {
-      {v4.get(), "10.0.0.1", 1, false},  {v4.get(), "10.0.0.3", -1, false},
-      {v4.get(), "10.0.0.2", 0, false},  {high.get(), "10.0.0.1", 1, false},
-      {v4.get(), "::1", 0, true},        {v4.get(), "garbage", 0, true},
-      {v6.get(), "fe80::1", 1, false},   {v6.get(), "ff00::", -1, false},
+      {v4.get(), "10.0.0.1", 1, false},
+      {v4.get(), "10.0.0.3", -1, false},
+      {v4.get(), "10.0.0.2", 0, false},
+      {high.get(), "10.0.0.1", 1, false},
+      {v4.get(), "::1", 0, true},
+      {v4.get(), "garbage", 0, true},
+      {v6.get(), "fe80::1", 1, false},
+      {v6.get(), "ff00::", -1, false},
       {v6.get(), "FE80:0:0:0:0:0:0:2", 0, false},
   };
   for (const auto& c : cases) {

@@ -77,8 +77,9 @@ public:
   }
 };
 
-const TIdStackClass kRecordingStackClass{
-    "RecordingStack", []() -> std::unique_ptr<TIdStack> { return std::make_unique<RecordingStack>(); }};
+const TIdStackClass kRecordingStackClass{"RecordingStack", []() -> std::unique_ptr<TIdStack> {
+                                           return std::make_unique<RecordingStack>();
+                                         }};
 
 class SocketHandleBind : public ::testing::Test {
 protected:
@@ -158,8 +159,7 @@ TEST_F(SocketHandleBind, BusyRangeTriesEachPortOnceAndEndsAtTheBottom) {
   FHandle->SetClientPortMin(first);
   FHandle->SetClientPortMax(last);
   EXPECT_EQ(BindMessage(), FormatInvariant("Can not bind in port range (%d - %d)", {first, last}));
-  EXPECT_EQ(GBindAttempts,
-            (std::vector<TIdPort>{last, static_cast<TIdPort>(first + 1), first}));
+  EXPECT_EQ(GBindAttempts, (std::vector<TIdPort>{last, static_cast<TIdPort>(first + 1), first}));
   EXPECT_EQ(FHandle->Port(), first);
   EXPECT_TRUE(FHandle->HandleAllocated()); // the caller decides whether to close it
 }

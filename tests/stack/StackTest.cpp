@@ -54,17 +54,28 @@ TEST(WSAErrorFromPlatform, MapsEachSourceByName) {
     int Native;
     int Expected;
   } cases[] = {
-      {pesErrno, ECONNREFUSED, 10061}, {pesErrno, ECONNRESET, 10054},
-      {pesErrno, ECONNABORTED, 10053}, {pesErrno, EPIPE, 10058},
-      {pesErrno, ENOTSOCK, 10038},     {pesErrno, EBADF, 10009},
-      {pesErrno, EADDRINUSE, 10048},   {pesErrno, ETIMEDOUT, 10060},
-      {pesErrno, EAGAIN, 10035},       {pesErrno, EHOSTUNREACH, 10065},
-      {pesResolver, EAI_NONAME, 11001}, {pesResolver, EAI_AGAIN, 11002},
-      {pesResolver, EAI_FAIL, 11003},   {pesResolver, EAI_NODATA, 11004},
-      {pesResolver, EAI_FAMILY, 10047}, {pesResolver, EAI_SERVICE, 10109},
-      {pesResolver, EAI_SOCKTYPE, 10044}, {pesResolver, EAI_BADFLAGS, 10022},
-      {pesResolver, EAI_MEMORY, 8},     {pesResolver, EAI_ADDRFAMILY, 11004},
-      {pesNetDb, HOST_NOT_FOUND, 11001}, {pesNetDb, TRY_AGAIN, 11002},
+      {pesErrno, ECONNREFUSED, 10061},
+      {pesErrno, ECONNRESET, 10054},
+      {pesErrno, ECONNABORTED, 10053},
+      {pesErrno, EPIPE, 10058},
+      {pesErrno, ENOTSOCK, 10038},
+      {pesErrno, EBADF, 10009},
+      {pesErrno, EADDRINUSE, 10048},
+      {pesErrno, ETIMEDOUT, 10060},
+      {pesErrno, EAGAIN, 10035},
+      {pesErrno, EHOSTUNREACH, 10065},
+      {pesResolver, EAI_NONAME, 11001},
+      {pesResolver, EAI_AGAIN, 11002},
+      {pesResolver, EAI_FAIL, 11003},
+      {pesResolver, EAI_NODATA, 11004},
+      {pesResolver, EAI_FAMILY, 10047},
+      {pesResolver, EAI_SERVICE, 10109},
+      {pesResolver, EAI_SOCKTYPE, 10044},
+      {pesResolver, EAI_BADFLAGS, 10022},
+      {pesResolver, EAI_MEMORY, 8},
+      {pesResolver, EAI_ADDRFAMILY, 11004},
+      {pesNetDb, HOST_NOT_FOUND, 11001},
+      {pesNetDb, TRY_AGAIN, 11002},
       {pesNetDb, NO_DATA, 11004},
       // A number without a counterpart passes unchanged.
       {pesErrno, 11001, 11001},
@@ -98,10 +109,9 @@ TEST_F(StackNames, IsIPAcceptsOnlyFourDecimalParts) {
     const char* Text;
     bool Expected;
   } cases[] = {
-      {"1.2.3.4", true},       {"255.255.255.255", true}, {"010.0.0.1", true},
-      {"1.2.3.4.", true},      {" 1. 2 .3.4 ", true},     {"1.2.3", false},
-      {"1.2.3.4.5", false},    {"1..3.4", false},         {"1.2.3.256", false},
-      {"a.b.c.d", false},      {"", false},               {"1.2.3.4..", false},
+      {"1.2.3.4", true},     {"255.255.255.255", true}, {"010.0.0.1", true},  {"1.2.3.4.", true},
+      {" 1. 2 .3.4 ", true}, {"1.2.3", false},          {"1.2.3.4.5", false}, {"1..3.4", false},
+      {"1.2.3.256", false},  {"a.b.c.d", false},        {"", false},          {"1.2.3.4..", false},
       {"-1.2.3.4", false},
   };
   for (const auto& c : cases) {
@@ -115,10 +125,8 @@ TEST_F(StackNames, ResolveHostAnswersLiteralsWithoutALookup) {
     TIdIPVersion Version;
     const char* Expected;
   } cases[] = {
-      {"LocalHost", Id_IPv4, "127.0.0.1"},
-      {"10.0.0.1", Id_IPv4, "10.0.0.1"},
-      {"10.0.0.1.", Id_IPv4, "10.0.0.1."},
-      {"::1", Id_IPv6, "0:0:0:0:0:0:0:1"},
+      {"LocalHost", Id_IPv4, "127.0.0.1"},           {"10.0.0.1", Id_IPv4, "10.0.0.1"},
+      {"10.0.0.1.", Id_IPv4, "10.0.0.1."},           {"::1", Id_IPv6, "0:0:0:0:0:0:0:1"},
       {"fe80::A:0b", Id_IPv6, "FE80:0:0:0:0:0:A:B"},
   };
   for (const auto& c : cases) {
@@ -294,6 +302,31 @@ TEST(SocketList, HoldsAtMost64HandlesAndRemovesByMovingTheLast) {
   list->Clear();
   EXPECT_EQ(list->Count(), 0);
   EXPECT_EQ(clone->Count(), 63);
+}
+
+} // namespace
+} // namespace ftpc
+
+namespace ftpc {
+namespace {
+
+TEST(EIdWinsockStubError, MessageIsTheTitleWithTheSystemTextForANonZeroCode) {
+  const auto withCode =
+      EIdWinsockStubError::Build(ECONNREFUSED, "Error on loading Winsock2 library (%s)", {"libc"});
+  EXPECT_EQ(withCode.Title(), "Error on loading Winsock2 library (libc)");
+  EXPECT_EQ(withCode.Win32Error(), ECONNREFUSED);
+  EXPECT_FALSE(withCode.Win32ErrorMessage().empty());
+  EXPECT_EQ(withCode.Message(), withCode.Title() + ": " + withCode.Win32ErrorMessage());
+
+  const auto withoutCode =
+      EIdWinsockStubError::Build(0, "Error on call to Winsock2 library function %s", {"bind"});
+  EXPECT_EQ(withoutCode.Message(), "Error on call to Winsock2 library function bind");
+  EXPECT_EQ(withoutCode.Win32ErrorMessage(), "");
+}
+
+TEST(StackStartUp, TheResolverFunctionsAreAvailable) {
+  const TIdStackUser user;
+  EXPECT_TRUE(IPv6FuncsAvailable());
 }
 
 } // namespace

@@ -18,6 +18,13 @@ namespace {
 
 using ::testing::HasSubstr;
 
+// Parameterised cases print as their name (in test output and in ctest's test names).
+template <class TCase>
+  requires requires(const TCase& c) { c.Name; }
+void PrintTo(const TCase& ACase, std::ostream* AOut) {
+  *AOut << ACase.Name;
+}
+
 // Everything the server sends until it closes the connection.
 std::string ReadAllFrom(RawFtpClient& AClient) {
   std::string data;
@@ -347,6 +354,24 @@ TEST(ScriptedFtpServer, RecordsUploadsWithSizeAndChecksum) {
   EXPECT_TRUE(uploads[0].Ended);
   EXPECT_EQ(uploads[1].Size, 0u);
   EXPECT_EQ(server.DataConnections(), 2);
+}
+
+TEST(ScriptedFtpServer, ANewPassiveReplyDropsConnectionsOfARefusedTransfer) {
+  ScriptedFtpServer server;
+  server.Expect("PASV").ReplyPasv().Expect("RETR gone").Reply("450 not now")
+      .Expect("PASV").ReplyPasv().Expect("RETR f").Reply("150 go").DataSend("fresh").Reply("226 ok");
+  server.Start();
+  RawFtpClient client;
+  ASSERT_TRUE(client.Connect(server.Address(), server.Port()));
+  const FileDescriptor unused = ConnectToPasv(client, "PASV");
+  EXPECT_EQ(client.Command("RETR gone").Code, 450);
+  const FileDescriptor data = ConnectToPasv(client, "PASV");
+  EXPECT_EQ(client.Command("RETR f").Code, 150);
+  std::string bytes;
+  EXPECT_TRUE(ReadUntilClosed(data.Get(), bytes));
+  EXPECT_EQ(bytes, "fresh");
+  EXPECT_EQ(client.ReadReply().Code, 226);
+  EXPECT_TRUE(server.Finished());
 }
 
 TEST(ScriptedFtpServer, StreamsALargePatternInConstantMemory) {

@@ -739,6 +739,10 @@ std::string ScriptedFtpServer::Impl::OpenPassive() {
   Data.Reset();
   Mode = DataMode::Passive;
   if (PassiveListener.Valid()) {
+    // A client connects only after it has read the new announcement, so whatever waits in the
+    // backlog now belongs to an earlier transfer the script never served (a refused RETR).
+    while (FileDescriptor(::accept4(PassiveListener.Get(), nullptr, nullptr, SOCK_CLOEXEC)).Valid()) {
+    }
     return {};
   }
   std::string error;

@@ -41,7 +41,17 @@
 //   DataClose() / DataReset()  end the data connection with FIN / RST.
 // A step that fails (wrong line, closed connection, time-out) is recorded in Failures(), the
 // connections are closed and the script stops. Lines that arrive after the script has ended are
-// answered with "500 Unscripted command." and count as failures.
+// answered with "500 Unscripted command." and count as failures; end a script with
+// ExpectClose() (or Close()) to pin down that nothing more was sent.
+//
+// Options: Address ("127.0.0.1", "::1", or "127.0.0.*" for a free 127.0.0.N, with Port 21 for
+// the command-line tool), Port, StepTimeout, LineEnd ("\n" for an LF-only server), ReplyChunk
+// and ChunkGap (ReplyChunk = 1: replies trickle out byte by byte).
+// While running: Release() ends a Stall/DataStall (a Release before the stall is kept),
+// WaitForMark(name) / WaitForLine(line) wait (bounded) for the script or the client.
+// Results: Finished(), Received(), Failures(), Uploads() (Bytes up to 8 MiB, Size, Checksum as
+// in support/TestPattern.h), DataSent(), PassivePort(), ControlConnections(), DataConnections().
+// The destructor stops the thread at once and closes every socket.
 #pragma once
 
 #include <chrono>

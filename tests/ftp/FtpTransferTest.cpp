@@ -1,0 +1,299 @@
+// Transfers against a scripted server: the preliminary and final replies each engine accepts,
+// the wrap-up after refusals, the abort protocol from another thread, the resume probe and the
+// local-file rules of Get and Put.
+#include <future>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "core/IdReplyRFC.h"
+#include "core/IdResourceStrings.h"
+#include "ftp/IdFTP.h"
+#include "global/IdStream.h"
+#include "support/ScriptedFtpServer.h"
+#include "support/TempDir.h"
+#include "support/TestPattern.h"
+
+namespace ftpc {
+namespace {
+
+using test::Lines;
+using test::ScriptedFtpServer;
+
+std::unique_ptr<TIdFTP> PlainSession(const ScriptedFtpServer& AServer, bool APassive = true) {
+  auto ftp = std::make_unique<TIdFTP>();
+  ftp->SetHost(AServer.Address());
+  ftp->SetPort(AServer.Port());
+  ftp->SetAutoLogin(false);
+  ftp->SetAutoIssueFEAT(false);
+  ftp->SetUseHOST(false);
+  ftp->SetPassive(APassive);
+  return ftp;
+}
+
+ScriptedFtpServer& Greet(ScriptedFtpServer& AServer) {
+  return AServer.Reply("220 ready").Expect("SYST").Reply("215 UNIX Type: L8");
+}
+
+
+struct FinalCase {
+  const char* Reply;
+  bool Succeeds;
+};
+
+class DownloadFinalReply : public ::testing::TestWithParam<FinalCase> {};
+
+TEST_P(DownloadFinalReply, DecidesTheOutcome) {
+  ScriptedFtpServer server;
+  Greet(server)
+      .Expect("PASV")
+      .ReplyPasv()
+      .Expect("RETR f")
+      .Reply("150 go")
+      .DataSendPattern(1000)
+      .Reply(GetParam().Reply);
+  server.Start();
+  auto ftp = PlainSession(server);
+  ftp->Connect();
+  TMemoryStream dest;
+  if (GetParam().Succeeds) {
+    ftp->Get("f", dest);
+    EXPECT_EQ(dest.Size(), 1000);
+  } else {
+    EXPECT_THROW(ftp->Get("f", dest), EIdReplyRFCError);
+  }
+  EXPECT_EQ(ftp->DataChannel(), nullptr);
+  EXPECT_TRUE(server.Finished());
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, DownloadFinalReply,
+                         ::testing::Values(FinalCase{"226 done", true}, FinalCase{"225 done", true},
+                                           FinalCase{"250 done", true},
+                                           FinalCase{"451 local error", false},
+                                           FinalCase{"426 broken", false}));
+
+struct RefusalCase {
+  bool Passive;
+  const char* Reply;
+};
+
+class DownloadRefused : public ::testing::TestWithParam<RefusalCase> {};
+
+// A refused RETR (450 included) raises the reply error after the wrap-up reported the abort;
+// a 450 must never look like a finished download.
+TEST_P(DownloadRefused, RaisesAfterTheWrapUp) {
+  ScriptedFtpServer server;
+  Greet(server);
+  if (GetParam().Passive) {
+    server.Expect("PASV").ReplyPasv();
+  } else {
+    server.ExpectPrefix("PORT ").Reply("200 ok");
+  }
+  server.Expect("RETR f").Reply(GetParam().Reply).Expect("NOOP").Reply("200 still here");
+  server.Start();
+  auto ftp = PlainSession(server, GetParam().Passive);
+  ftp->Connect();
+  std::vector<std::string> statuses;
+  ftp->SetOnStatus([&](TObject*, TIdStatus, const std::string& AText) { statuses.push_back(AText); });
+  TMemoryStream dest;
+  EXPECT_THROW(ftp->Get("f", dest), EIdReplyRFCError);
+  EXPECT_EQ(dest.Size(), 0);
+  EXPECT_EQ(statuses.back(), RSFTPStatusAbortTransfer);
+  EXPECT_EQ(ftp->DataChannel(), nullptr);
+  EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
+  EXPECT_TRUE(server.Finished());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, DownloadRefused,
+                         ::testing::Values(RefusalCase{true, "450 busy"},
+                                           RefusalCase{false, "450 busy"},
+                                           RefusalCase{true, "550 no such file"},
+                                           RefusalCase{false, "550 no such file"}));
+
+class UploadPreliminary : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(UploadPreliminary, IsAccepted) {
+  ScriptedFtpServer server;
+  Greet(server)
+      .Expect("PASV")
+      .ReplyPasv()
+      .Expect("STOR up")
+      .Reply(GetParam())
+      .DataReceive()
+      .Reply("226 stored");
+  server.Start();
+  auto ftp = PlainSession(server);
+  ftp->Connect();
+  TMemoryStream source;
+  const std::string bytes = test::PatternBytes(5000);
+  source.Write(bytes.data(), static_cast<int64_t>(bytes.size()));
+  source.SetPosition(1234); // STOR sends the whole stream all the same
+  ftp->Put(source, "up");
+  ASSERT_TRUE(server.Finished());
+  ASSERT_EQ(server.Uploads().size(), 1u);
+  EXPECT_EQ(server.Uploads()[0].Bytes, bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, UploadPreliminary,
+                         ::testing::Values("110 restart marker", "125 open", "150 go"));
+
+TEST(FtpUpload, AppendSendsFromTheStreamPosition) {
+  ScriptedFtpServer server;
+  Greet(server)
+      .ExpectPrefix("PORT ")
+      .Reply("200 ok")
+      .Expect("APPE up")
+      .Reply("150 go")
+      .DataReceive()
+      .Reply("226 stored");
+  server.Start();
+  auto ftp = PlainSession(server, false);
+  ftp->Connect();
+  TMemoryStream source;
+  const std::string bytes = test::PatternBytes(300);
+  source.Write(bytes.data(), 300);
+  source.SetPosition(100);
+  ftp->Put(source, "up", true);
+  ASSERT_TRUE(server.Finished());
+  ASSERT_EQ(server.Uploads().size(), 1u);
+  EXPECT_EQ(server.Uploads()[0].Bytes, bytes.substr(100));
+}
+
+// The bytes went out, but the control connection closed before the final reply: the server
+// never confirmed the file, so the upload must not count as done.
+TEST(FtpUpload, ControlCloseBeforeFinalReplyIsAnError) {
+  ScriptedFtpServer server;
+  Greet(server)
+      .Expect("PASV")
+      .ReplyPasv()
+      .Expect("STOR up")
+      .Reply("150 go")
+      .DataReceive()
+      .Close();
+  server.Start();
+  auto ftp = PlainSession(server);
+  ftp->Connect();
+  TMemoryStream source;
+  source.Write("abc", 3);
+  bool afterPut = false;
+  ftp->SetOnAfterPut([&](TObject*) { afterPut = true; });
+  EXPECT_ANY_THROW(ftp->Put(source, "up"));
+  EXPECT_FALSE(afterPut);
+  EXPECT_TRUE(server.Finished());
+}
+
+TEST(FtpUpload, EmptyRemoteNameIsRefusedBeforeAnyCommand) {
+  TIdFTP ftp;
+  TMemoryStream source;
+  EXPECT_THROW(ftp.Put(source, ""), EIdFTPUploadFileNameCanNotBeEmpty);
+}
+
+TEST(FtpUpload, FileFormTakesTheLocalFileName) {
+  test::TempDir dir;
+  const std::string local = dir.Path() + "/sub.bin";
+  ASSERT_TRUE(test::WritePatternFile(local, 10));
+  ScriptedFtpServer server;
+  Greet(server)
+      .Expect("PASV")
+      .ReplyPasv()
+      .Expect("STOR sub.bin")
+      .Reply("150 go")
+      .DataReceive()
+      .Reply("226 stored");
+  server.Start();
+  auto ftp = PlainSession(server);
+  ftp->Connect();
+  ftp->Put(local);
+  EXPECT_TRUE(server.Finished());
+}
+
+TEST(FtpDownload, ExistingLocalFileIsKeptAndNothingIsSent) {
+  test::TempDir dir;
+  const std::string local = dir.Path() + "/keep.bin";
+  ASSERT_TRUE(test::WritePatternFile(local, 7));
+  TIdFTP ftp; // not even connected: nothing may be sent
+  EXPECT_THROW(ftp.Get("f", local, false, false), EIdFTPFileAlreadyExists);
+}
+
+// The REST probe runs once per object; a resumed download sends REST with the local length.
+TEST(FtpDownload, ResumeProbesOnceAndRestartsAtTheLocalLength) {
+  test::TempDir dir;
+  const std::string local = dir.Path() + "/part.bin";
+  ASSERT_TRUE(test::WritePatternFile(local, 4));
+  ScriptedFtpServer server;
+  Greet(server)
+      .Expect("REST 1")
+      .Reply("350 ok")
+      .Expect("REST 0")
+      .Reply("350 ok")
+      .Expect("PASV")
+      .ReplyPasv()
+      .Expect("REST 4")
+      .Reply("350 restarting")
+      .Expect("RETR f")
+      .Reply("150 go")
+      .DataSend(test::PatternBytes(10).substr(4))
+      .Reply("226 done")
+      .Expect("PASV")
+      .ReplyPasv()
+      .Expect("REST 10")
+      .Reply("350 restarting")
+      .Expect("RETR f")
+      .Reply("150 go")
+      .DataSend("")
+      .Reply("226 done");
+  server.Start();
+  auto ftp = PlainSession(server);
+  ftp->Connect();
+  ftp->Get("f", local, false, true);
+  ftp->Get("f", local, false, true);
+  EXPECT_TRUE(server.Finished());
+  TIdReadFileNonExclusiveStream check(local);
+  EXPECT_EQ(check.Size(), 10);
+}
+
+// ABOR from another thread during a download: the server answers 426 for the broken transfer
+// and 226 for the ABOR; both are read and the transfer ends as aborted.
+TEST(FtpAbort, FromAnotherThreadReadsBothReplies) {
+  ScriptedFtpServer server;
+  Greet(server)
+      .Expect("PASV")
+      .ReplyPasv()
+      .Expect("RETR f")
+      .Reply("150 go")
+      .DataSend("first bytes", test::DataEnd::Keep)
+      .DataStall()
+      .Expect("ABOR")
+      .Reply("426 transfer aborted")
+      .Reply("226 abort done")
+      .Expect("NOOP")
+      .Reply("200 ok");
+  server.Start();
+  auto ftp = PlainSession(server);
+  ftp->Connect();
+  std::promise<void> transferring;
+  bool signalled = false;
+  ftp->SetOnWorkBegin([&](TObject*, TWorkMode, int64_t) {
+    if (!signalled) {
+      signalled = true;
+      transferring.set_value();
+    }
+  });
+  std::vector<std::string> statuses;
+  ftp->SetOnStatus([&](TObject*, TIdStatus, const std::string& AText) { statuses.push_back(AText); });
+  std::thread aborter([&] {
+    if (transferring.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready) {
+      ftp->Abort();
+    }
+  });
+  TMemoryStream dest;
+  EXPECT_NO_THROW(ftp->Get("f", dest));
+  aborter.join();
+  EXPECT_TRUE(signalled);
+  EXPECT_EQ(statuses.back(), RSFTPStatusAbortTransfer);
+  EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
+  EXPECT_TRUE(server.Finished());
+}
+
+} // namespace
+} // namespace ftpc
