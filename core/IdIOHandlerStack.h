@@ -22,9 +22,7 @@ public:
   bool Connected() override;
   void CheckForDisconnect(bool ARaiseExceptionIfDisconnected = true,
                           bool AIgnoreBuffer = false) override;
-  // The socket handle's readability test. A wait without limit while no idle processing is
-  // active answers true at once: the blocking receive that follows waits just as long, and
-  // the readiness call it saves costs about a tenth of a bulk transfer's speed.
+  // The socket handle's readability test.
   bool Readable(int32_t AMSec = IdTimeoutUseReadTimeout) override;
 
 protected:
