@@ -42,7 +42,7 @@ protected:
 
   // Streams are read in pieces of this size into one buffer per call: memory stays bounded
   // whatever the stream's size, and large reads keep system-call overhead low.
-  static constexpr size_t kReadBlockSize = 256 * 1024;
+  static constexpr size_t kReadBlockSize = size_t{256} * 1024;
 
   // Digest of the next ACount bytes of AStream (ACount is never more than what is left).
   virtual TBytes GetHashBytes(TStream& AStream, int64_t ACount) = 0;

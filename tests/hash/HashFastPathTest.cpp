@@ -71,7 +71,7 @@ TBytes ReferenceMD5(const TBytes& AMessage) {
     uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
     for (unsigned i = 0; i < 64; ++i) {
       uint32_t f = 0;
-      unsigned g = 0;
+      size_t g = 0;
       if (i < 16) {
         f = (b & c) | (~b & d), g = i;
       } else if (i < 32) {

@@ -121,6 +121,21 @@ std::string ListenProblem(const std::string& AAddress, uint16_t APort) {
   return fd.Valid() ? std::string() : error;
 }
 
+std::string FreeLoopbackAddress(uint16_t APort, std::string& VError) {
+  // Start at a pid-dependent N so that parallel test processes rarely probe the same addresses.
+  constexpr int kFirst = 2;
+  constexpr int kCount = 253;
+  const int offset = static_cast<int>(::getpid() % kCount);
+  for (int i = 0; i < kCount; ++i) {
+    const std::string address = "127.0.0." + std::to_string(kFirst + (offset + i) % kCount);
+    VError = ListenProblem(address, APort);
+    if (VError.empty()) {
+      return address;
+    }
+  }
+  return {};
+}
+
 uint16_t UnusedLoopbackPort(const std::string& AAddress) {
   std::string error;
   const FileDescriptor fd = ListenOn(AAddress, 0, error);

@@ -41,6 +41,10 @@ FileDescriptor ListenOn(const std::string& AAddress, uint16_t APort, std::string
 // Why a listener on AAddress:APort cannot be opened right now (empty when it can).
 std::string ListenProblem(const std::string& AAddress, uint16_t APort);
 
+// The first 127.0.0.N (N >= 2, starting at a pid-dependent N) where a listener on APort can be
+// opened right now, so that servers needing a fixed port (21) stay apart; "" with VError if none.
+std::string FreeLoopbackAddress(uint16_t APort, std::string& VError);
+
 // A port with nothing listening on it at the time of the call (for "connection refused" cases).
 uint16_t UnusedLoopbackPort(const std::string& AAddress = "127.0.0.1");
 

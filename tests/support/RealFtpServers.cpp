@@ -32,6 +32,7 @@ const char* const kPyftpdlibModule = "/usr/lib/python3/dist-packages/pyftpdlib/_
 const char* const kProftpd = "/usr/sbin/proftpd";
 const char* const kProftpdModules = "/usr/lib/proftpd";
 const char* const kOpenssl = "/usr/bin/openssl";
+const char* const kAnyLoopback = "127.0.0.*";
 
 // Plain FTP, explicit TLS ("tls") and IPv6 on one small script (argv: address port root user
 // password passive-low passive-high plain|tls [pem]).
@@ -314,7 +315,7 @@ const char* RealServerName(RealServerKind AKind) {
 }
 
 RealFtpServer::RealFtpServer(RealServerKind AKind, RealFtpServerOptions AOptions)
-    : FKind(AKind), FOptions(std::move(AOptions)),
+    : FKind(AKind), FOptions(std::move(AOptions)), FAnyLoopback(FOptions.Address == kAnyLoopback),
       FDir(std::string("ftpc-") + RealServerName(AKind) + ".", 0755), FRootDir(FDir.File("root")) {}
 
 RealFtpServer::~RealFtpServer() { Stop(); }
@@ -348,6 +349,9 @@ bool RealFtpServer::Launch(std::string& VError) {
   }
   // A port taken between probe and bind makes the server exit; another block is tried then.
   for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+    if (!ChooseAddress(VError)) {
+      return false;
+    }
     std::unique_ptr<PortBlock> ports = PortBlock::Claim({FOptions.Address}, VError);
     if (!ports) {
       return false;
@@ -375,6 +379,16 @@ bool RealFtpServer::Launch(std::string& VError) {
     }
   }
   return false;
+}
+
+// A fixed control port (21) is shared by every server on the machine, so each one takes an
+// address of its own.
+bool RealFtpServer::ChooseAddress(std::string& VError) {
+  if (!FAnyLoopback) {
+    return true;
+  }
+  FOptions.Address = FreeLoopbackAddress(FOptions.Port, VError);
+  return !FOptions.Address.empty();
 }
 
 bool RealFtpServer::Stop() {
@@ -423,7 +437,8 @@ std::string RealServerUnavailable(RealServerKind AKind, const RealFtpServerOptio
 std::unique_ptr<RealFtpServer> StartRealFtpServerOrSkip(RealServerKind AKind,
                                                         RealFtpServerOptions AOptions) {
   const std::string name = RealServerName(AKind);
-  const std::string noLoopback = ListenProblem(AOptions.Address, 0);
+  const std::string probed = AOptions.Address == kAnyLoopback ? "127.0.0.1" : AOptions.Address;
+  const std::string noLoopback = ListenProblem(probed, 0);
   if (!noLoopback.empty()) {
     // Containers often run without IPv6; that is the machine, not a missing install.
     [&] { GTEST_SKIP() << "no loopback address " << AOptions.Address << ": " << noLoopback; }();

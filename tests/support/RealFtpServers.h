@@ -12,8 +12,9 @@
 //   // the server stops when `server` goes (or with server->Stop())
 //
 // Facts tests can rely on:
-//   - Address() is the literal address (127.0.0.1 by default, or ::1); Port() a control port,
-//     PassivePortMin()..PassivePortMax() the passive range, all from a PortBlock of their own.
+//   - Address() is the literal address (127.0.0.1 by default, ::1, or the 127.0.0.N chosen for
+//     "127.0.0.*"); Port() the control port (Options.Port, or one from a PortBlock of their own),
+//     PassivePortMin()..PassivePortMax() the passive range from that PortBlock.
 //   - Every kind logs in kUser/kPassword and chroots to RootDir() (pyftpdlib: a virtual root),
 //     so PWD shows "/". RootDir() is writable by the server's session user.
 //   - Tls = RealServerTls::Explicit allows AUTH TLS on the same port (plain stays allowed), with
@@ -42,7 +43,9 @@ const char* RealServerName(RealServerKind AKind);
 enum class RealServerTls { None, Explicit };
 
 struct RealFtpServerOptions {
-  std::string Address = "127.0.0.1";  // or "::1"
+  // "127.0.0.1", "::1", or "127.0.0.*": the first free 127.0.0.N (N >= 2) for a fixed Port.
+  std::string Address = "127.0.0.1";
+  uint16_t Port = 0;                   // 0: the first port of the block; else this one (e.g. 21)
   RealServerTls Tls = RealServerTls::None;
   std::vector<std::string> Extra{};   // extra config lines or command-line arguments (see above)
 };
@@ -64,7 +67,7 @@ public:
 
   RealServerKind Kind() const { return FKind; }
   const std::string& Address() const { return FOptions.Address; }
-  uint16_t Port() const { return FPorts->First(); }
+  uint16_t Port() const { return FOptions.Port != 0 ? FOptions.Port : FPorts->First(); }
   uint16_t PassivePortMin() const { return static_cast<uint16_t>(FPorts->First() + 1); }
   uint16_t PassivePortMax() const { return FPorts->Last(); }
   const std::string& RootDir() const { return FRootDir; }
@@ -75,9 +78,11 @@ public:
 private:
   RealFtpServer(RealServerKind AKind, RealFtpServerOptions AOptions);
   bool Launch(std::string& VError);
+  bool ChooseAddress(std::string& VError);
 
   RealServerKind FKind;
   RealFtpServerOptions FOptions;
+  bool FAnyLoopback;  // Options.Address was "127.0.0.*": a new address for every start attempt
   TempDir FDir;
   std::string FRootDir;
   std::unique_ptr<PortBlock> FPorts;

@@ -150,21 +150,6 @@ std::string PasvNumbers(const std::string& AHost, uint16_t APort) {
          std::to_string(APort % 256);
 }
 
-std::string ChooseFreeLoopback(uint16_t APort, std::string& VError) {
-  // Start at a pid-dependent N so that parallel test processes rarely probe the same addresses.
-  constexpr int kFirst = 2;
-  constexpr int kCount = 253;
-  const int offset = static_cast<int>(::getpid() % kCount);
-  for (int i = 0; i < kCount; ++i) {
-    const std::string address = "127.0.0." + std::to_string(kFirst + (offset + i) % kCount);
-    VError = ListenProblem(address, APort);
-    if (VError.empty()) {
-      return address;
-    }
-  }
-  return {};
-}
-
 } // namespace
 
 struct ScriptedFtpServer::Impl {
@@ -262,7 +247,7 @@ ScriptedFtpServer::Impl::Impl(Options AOptions) : Opts(std::move(AOptions)) {
   std::string error;
   ListenAddress = Opts.Address;
   if (ListenAddress == "127.0.0.*") {
-    ListenAddress = ChooseFreeLoopback(Opts.Port, error);
+    ListenAddress = FreeLoopbackAddress(Opts.Port, error);
   }
   if (!ListenAddress.empty()) {
     Listener = ListenOn(ListenAddress, Opts.Port, error);

@@ -1,0 +1,161 @@
+#!/usr/bin/env bash
+# Whole-transfer benchmark: the tool against curl and lftp through a throw-away vsftpd on
+# loopback (127.0.0.N:21), with a plain socket copy of the same bytes as the physical limit.
+# Clients run alternating, back to back; medians and spread of wall time, client CPU
+# (user+sys) and peak RSS come from /usr/bin/time. Results go to stdout as one table.
+# Runs as root. Environment: FTPC_BENCH_RUNS (default 5), FTPC_BENCH_SIZE_MIB (default 1024),
+# FTPC_BENCH_BIG_MIB (the large RSS probe, default 4096), FTPC_BUILD_DIR (default build).
+# The machine may be shared: compare clients within one run, not across runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/install-deps.sh
+source scripts/loopback-vsftpd.sh
+
+runs=${FTPC_BENCH_RUNS:-5}
+size_mib=${FTPC_BENCH_SIZE_MIB:-1024}
+big_mib=${FTPC_BENCH_BIG_MIB:-4096}
+build_dir=${FTPC_BUILD_DIR:-build}
+user=$FTPC_TEST_USER
+password=ftppass
+plain_port=29899
+
+[ "$(id -u)" -eq 0 ] || { echo "transfer-bench.sh runs as root (vsftpd on port 21)" >&2; exit 1; }
+ftpc_install_build_deps
+ftpc_install_test_servers
+ftpc_ensure_packages time curl lftp python3
+cmake -S . -B "$build_dir" -G Ninja >/dev/null
+cmake --build "$build_dir" --target ftp >/dev/null
+tool=$PWD/$build_dir/ftp
+
+work=$(mktemp -d /tmp/ftpc-bench.XXXXXX)
+trap 'ftpc_vsftpd_stop; rm -rf "$work"' EXIT
+ftpc_vsftpd_start "$work"
+address=$ftpc_vsftpd_address
+root=$ftpc_vsftpd_root
+url="ftp://$user:$password@$address"
+
+# Sparse source files: reading them costs no disk time, so the network path is what is measured.
+make_file() { truncate -s "$2" "$1"; chown "$user:" "$1"; }
+make_file "$root/big.bin" "${size_mib}M"
+make_file "$root/one.bin" 1
+make_file "$root/small.bin" 1M
+head -c 1 /dev/zero > "$root/one.bin"
+make_file "$work/upload.bin" "${size_mib}M"
+
+# One client command per scenario; $out is the local destination, removed before each run.
+download_cmd() {  # client remote out
+  case $1 in
+  tool) echo "$tool g $2 $3 $address $user $password /" ;;
+  curl) echo "curl -s -o $3 $url/$2" ;;
+  lftp) echo "lftp -u $user,$password -e 'set ftp:passive-mode on; set xfer:clobber on; get $2 -o $3; quit' $address" ;;
+  esac
+}
+upload_cmd() {  # client local remote
+  case $1 in
+  tool) echo "$tool p $2 $3 $address $user $password /" ;;
+  curl) echo "curl -s -T $2 $url/$3" ;;
+  lftp) echo "lftp -u $user,$password -e 'set ftp:passive-mode on; put $2 -o $3; quit' $address" ;;
+  esac
+}
+
+# The plain limit: one TCP connection, 32 KiB reads and writes, file to file.
+cat > "$work/plain.py" <<'PY'
+import socket, sys
+role, host, port, path = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+if role == "recv":
+    srv = socket.socket(); srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    srv.bind((host, port)); srv.listen(1); print("ready", flush=True)
+    conn, _ = srv.accept()
+    with open(path, "wb") as out:
+        while True:
+            block = conn.recv(32768)
+            if not block: break
+            out.write(block)
+else:
+    conn = socket.create_connection((host, port))
+    with open(path, "rb") as src:
+        while True:
+            block = src.read(32768)
+            if not block: break
+            conn.sendall(block)
+    conn.close()
+PY
+plain_cmd() {  # out: the receiver is timed, the sender runs beside it
+  echo "python3 $work/plain.py recv $address $plain_port $1"
+}
+start_plain_sender() {  # sets plain_sender
+  ( for _ in $(seq 100); do
+      python3 "$work/plain.py" send "$address" "$plain_port" "$root/big.bin" 2>/dev/null && exit 0
+      sleep 0.05
+    done ) &
+  plain_sender=$!
+}
+
+results=$work/results   # lines: scenario client wall user sys rss_kib
+: > "$results"
+measure() {  # scenario client out command (out "-": nothing to remove)
+  [ "$3" = - ] || rm -f "$3"
+  local t=$work/time.txt
+  /usr/bin/time -f "%e %U %S %M" -o "$t" bash -c "$4" >/dev/null 2>&1 || true
+  echo "$1 $2 $(tail -1 "$t")" >> "$results"
+}
+
+for run in $(seq "$runs"); do
+  echo "run $run of $runs" >&2
+  for client in tool curl lftp; do
+    measure download-file "$client" "$work/down.bin" "$(download_cmd "$client" big.bin "$work/down.bin")"
+  done
+  start_plain_sender
+  measure download-file plain "$work/down.bin" "$(plain_cmd "$work/down.bin")"
+  wait "$plain_sender"   # not a bare wait: vsftpd is a background job too
+  for client in curl lftp; do  # the tool never writes into an existing file such as /dev/null
+    measure download-null "$client" - "$(download_cmd "$client" big.bin /dev/null)"
+  done
+  for client in tool curl lftp; do
+    measure upload "$client" "$root/up-$client.bin" "$(upload_cmd "$client" "$work/upload.bin" "up-$client.bin")"
+  done
+  for client in tool curl lftp; do
+    measure one-byte "$client" "$work/one.out" "$(download_cmd "$client" one.bin "$work/one.out")"
+  done
+  measure rss-1MiB tool "$work/small.out" "$(download_cmd tool small.bin "$work/small.out")"
+done
+rm -f "$work/down.bin" "$root"/up-*.bin
+
+# Peak RSS of the tool for a large file: does memory grow with the file?
+if [ "$(df --output=avail -k "$work" | tail -1)" -gt $(( (big_mib + 512) * 1024 )) ]; then
+  make_file "$root/huge.bin" "${big_mib}M"
+  measure "rss-${big_mib}MiB" tool "$work/huge.out" "$(download_cmd tool huge.bin "$work/huge.out")"
+  rm -f "$work/huge.out" "$root/huge.bin"
+else
+  echo "not enough disk space for the ${big_mib} MiB RSS probe" >&2
+fi
+
+bytes_of() {
+  case $1 in
+  download-* | upload) echo $(( size_mib * 1024 * 1024 )) ;;
+  *) echo 0 ;;
+  esac
+}
+
+echo
+echo "Loopback vsftpd at $address:21, ${size_mib} MiB files, $runs runs each (medians; spread = min..max wall)."
+echo "The machine may be shared and busy: compare the clients within this table."
+printf '%-16s %-6s %10s %14s %10s %9s %9s\n' scenario client "wall s" "spread s" "MB/s" "CPU s" "RSS MiB"
+# shellcheck disable=SC2013  # scenario and client names are single words
+for scenario in $(awk '{print $1}' "$results" | awk '!seen[$0]++'); do
+  # shellcheck disable=SC2013
+  for client in $(awk -v s="$scenario" '$1 == s {print $2}' "$results" | awk '!seen[$0]++'); do
+    awk -v s="$scenario" -v c="$client" -v bytes="$(bytes_of "$scenario")" '
+      function median(a, n,   i, j, t) {
+        for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
+        return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+      }
+      $1 == s && $2 == c { n++; w[n] = $3; cpu[n] = $4 + $5; rss[n] = $6 / 1024
+        if (n == 1 || $3 < lo) lo = $3; if (n == 1 || $3 > hi) hi = $3 }
+      END {
+        mw = median(w, n); mc = median(cpu, n); mr = median(rss, n)
+        rate = bytes > 0 && mw > 0 ? sprintf("%.0f", bytes / mw / 1e6) : "-"
+        printf "%-16s %-6s %10.3f %6.3f..%-6.3f %10s %9.2f %9.1f\n", s, c, mw, lo, hi, rate, mc, mr
+      }' "$results"
+  done
+done
