@@ -112,12 +112,6 @@ bool TIdIOHandlerStack::Readable(int32_t AMSec) {
   if (Binding() == nullptr) { // never opened: no socket, as after a close
     throw EIdConnClosedGracefully(std::string(RSConnectionClosedGracefully));
   }
-  // A wait without limit and without idle processing ends exactly when the blocking receive
-  // that follows would return: skipping it saves one system call per block read.
-  if (AMSec == IdTimeoutInfinite && Binding()->HandleAllocated() &&
-      !TIdAntiFreezeBase::ShouldUse()) {
-    return true;
-  }
   return Binding()->Readable(AMSec);
 }
 

@@ -22,6 +22,7 @@ public:
   bool Connected() override;
   void CheckForDisconnect(bool ARaiseExceptionIfDisconnected = true,
                           bool AIgnoreBuffer = false) override;
+  // The socket handle's readability test.
   bool Readable(int32_t AMSec = IdTimeoutUseReadTimeout) override;
 
 protected:

@@ -2,6 +2,7 @@
 // proxy ownership, disconnect detection, and streams of any size in both directions.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -336,17 +337,22 @@ private:
   int64_t FPosition = 0;
 };
 
+// Resident memory of the process, read without allocating (the probe must not itself grow
+// the heap it measures).
 int64_t ResidentBytes() {
-  long pages = 0;
-  long resident = 0;
-  FILE* statm = std::fopen("/proc/self/statm", "r");
-  if (statm != nullptr) {
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) {
-      resident = 0;
-    }
-    std::fclose(statm);
+  char text[128] = {};
+  const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return 0;
   }
-  return static_cast<int64_t>(resident) * sysconf(_SC_PAGESIZE);
+  const ssize_t n = ::read(fd, text, sizeof(text) - 1);
+  ::close(fd);
+  long long pages = 0;
+  long long resident = 0;
+  if (n <= 0 || std::sscanf(text, "%lld %lld", &pages, &resident) != 2) {
+    return 0;
+  }
+  return resident * sysconf(_SC_PAGESIZE);
 }
 
 constexpr int64_t kLongStream = int64_t(256) << 20;

@@ -182,16 +182,26 @@ void TPeerConnection::Close() {
 
 // ---- TLoopbackListener -----------------------------------------------------------------
 
-TLoopbackListener::TLoopbackListener(int ABacklog) {
-  FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = LoopbackAddress(0);
-  socklen_t length = sizeof(address);
-  if (FFd < 0 || ::bind(FFd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::listen(FFd, ABacklog) != 0 ||
-      ::getsockname(FFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+TLoopbackListener::TLoopbackListener(int ABacklog, bool AIPv6) {
+  sockaddr_storage address{};
+  socklen_t length;
+  if (AIPv6) {
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_addr = in6addr_loopback;
+    length = sizeof(v6);
+  } else {
+    reinterpret_cast<sockaddr_in&>(address) = LoopbackAddress(0);
+    length = sizeof(sockaddr_in);
+  }
+  auto* raw = reinterpret_cast<sockaddr*>(&address);
+  FFd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (FFd < 0 || ::bind(FFd, raw, length) != 0 || ::listen(FFd, ABacklog) != 0 ||
+      ::getsockname(FFd, raw, &length) != 0) {
     throw std::runtime_error("loopback listener could not be set up");
   }
-  FPort = ntohs(address.sin_port);
+  FPort = ntohs(AIPv6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
+                      : reinterpret_cast<sockaddr_in&>(address).sin_port);
 }
 
 TLoopbackListener::~TLoopbackListener() { Close(); }

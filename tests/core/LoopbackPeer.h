@@ -51,10 +51,10 @@ private:
   std::string FPending; // bytes read past the last line
 };
 
-// A listening socket on 127.0.0.1 with a kernel-chosen port.
+// A listening socket on 127.0.0.1 (or ::1) with a kernel-chosen port.
 class TLoopbackListener {
 public:
-  explicit TLoopbackListener(int ABacklog = 8);
+  explicit TLoopbackListener(int ABacklog = 8, bool AIPv6 = false);
   TLoopbackListener(const TLoopbackListener&) = delete;
   TLoopbackListener& operator=(const TLoopbackListener&) = delete;
   ~TLoopbackListener();

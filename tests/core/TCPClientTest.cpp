@@ -155,6 +155,22 @@ TEST(TCPClientConnectTest, ReportsResolvingConnectingAndConnected) {
   EXPECT_TRUE(connectedFired);
 }
 
+TEST(TCPClientConnectTest, ConnectsOverIPv6ToAnAddressLiteralWithoutResolving) {
+  TLoopbackListener listener(8, true);
+  TIdTCPClient client;
+  client.SetIPVersion(Id_IPv6);
+  std::vector<TIdStatus> statuses;
+  client.SetOnStatus([&](TObject*, TIdStatus AStatus, const std::string&) {
+    statuses.push_back(AStatus);
+  });
+  client.Connect("::1", listener.Port());
+  TPeerConnection peer = listener.Accept();
+  ASSERT_TRUE(peer.Send("six\n"));
+  EXPECT_EQ(client.IOHandler()->ReadLn(), "six");
+  EXPECT_EQ(client.Socket()->Binding()->IPVersion(), Id_IPv6);
+  EXPECT_EQ(statuses, (std::vector<TIdStatus>{hsConnecting, hsConnected}));
+}
+
 TEST(TCPClientConnectTest, TimedConnectSucceedsAndBindsThePeer) {
   TLoopbackListener listener;
   TIdTCPClient client;
