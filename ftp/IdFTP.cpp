@@ -21,6 +21,10 @@ constexpr int32_t kControlReadTimeout = 60000;
 constexpr int32_t kQuitReplyWaitMs = 10;
 constexpr int16_t kCodeReady = 220;
 
+// Set while Abort writes ABOR on its own thread: that write runs beside the transfer, whose
+// progress counters belong to the transferring thread; it must neither count nor report work.
+thread_local bool tWritingAbort = false;
+
 // The AUTH arguments, in the order tAuto tries them.
 constexpr const char* kAuthArguments[] = {"TLS", "SSL", "TLS-C", "TLS-P"};
 
@@ -215,23 +219,44 @@ void TIdFTP::ShutDownDataChannel() {
   }
 }
 
-// The flag is set before the data connection is shut down, so the transferring thread sees
-// it as soon as its data connection ends.
+// The flag is set before ABOR goes out: a server may drop the data connection as soon as it
+// reads ABOR, and the transferring thread must take that failure as the abort, not as an error.
+// The lock keeps the data connection alive until it is shut down. Connected() is not asked:
+// it reads from the control connection, which the transferring thread may be reading.
 void TIdFTP::Abort() {
-  if (Connected()) {
-    SendCmdLine("ABOR");
-  }
   bool transferRunning = false;
   {
     const std::lock_guard guard(FDataChannelLock);
     transferRunning = FDataChannel != nullptr;
     if (transferRunning) {
       FAbortFlag->SetValue(true);
+    }
+    if (IOHandler() != nullptr && IOHandler()->Opened()) {
+      SendAbortLine();
+    }
+    if (transferRunning) {
       ShutDownDataChannel();
     }
   }
   if (!transferRunning) {
     GetResponse();
+  }
+}
+
+void TIdFTP::SendAbortLine() {
+  tWritingAbort = true;
+  try {
+    SendCmdLine("ABOR");
+  } catch (...) {
+    tWritingAbort = false;
+    throw;
+  }
+  tWritingAbort = false;
+}
+
+void TIdFTP::DoWork(TWorkMode AWorkMode, int64_t ACount) {
+  if (!tWritingAbort) {
+    TIdExplicitTLSClient::DoWork(AWorkMode, ACount);
   }
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -268,6 +269,10 @@ protected:
   virtual void NotifyAfterGet(TStream& AStream);
   virtual void NotifyAfterPut();
   void DisconnectNotifyPeer() override;
+  // Progress of the data connection; the ABOR line Abort writes from another thread is not.
+  void DoWork(TWorkMode AWorkMode, int64_t ACount) override;
+  // Writes ABOR without touching the session's progress counters.
+  void SendAbortLine();
   void Notification(TIdInitializerComponent* AComponent, TOperation AOperation) override;
 
   // ---- Connect and login helpers (IdFTP.cpp) -------------------------------------------
@@ -353,6 +358,14 @@ protected:
   // RETR on ASource, STOR on ADest; ADestPassive chooses which server listens.
   void SiteToSite(TIdFTP& ASource, TIdFTP& ADest, const std::string& ASourceFile,
                   const std::string& ADestFile, bool ADestPassive);
+  // Reads the preliminary and final replies of both sides of a server-to-server transfer.
+  static void AwaitSiteToSiteEnd(TIdFTP& ASource, TIdFTP& ADest);
+  // One reply on ASite; a failure goes to VFailure (the first one is kept), the result says
+  // whether the reply was accepted.
+  static bool AwaitSiteToSiteReply(TIdFTP& ASite, const TIdReplyCodes& ACodes,
+                                   std::exception_ptr& VFailure);
+  // ABOR and its replies, for a side whose partner refused the transfer.
+  void AbortSiteToSiteSide();
 
   // ---- Fields --------------------------------------------------------------------------
   bool FAutoLogin = true;

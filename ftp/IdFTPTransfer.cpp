@@ -1,6 +1,7 @@
 // TIdFTP: file transfers. Get, Put and StoreUnique, the download and upload engines they share
 // with the listings, the wrap-up after every data transfer (with the abort protocol of
 // RFC 959 4.1.3), the resume probe and server-to-server transfers.
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
@@ -373,10 +374,49 @@ void TIdFTP::SiteToSite(TIdFTP& ASource, TIdFTP& ADest, const std::string& ASour
   }
   ADest.SendCmdLine("STOR " + (ADestFile.empty() ? ASourceFile : ADestFile));
   ASource.SendCmdLine("RETR " + ASourceFile);
-  ADest.GetResponse(kStorPreliminaryPassive);
-  ASource.GetResponse(kStorPreliminaryPassive);
-  ADest.GetResponse(kTransferFinal);
-  ASource.GetResponse(kTransferFinal);
+  AwaitSiteToSiteEnd(ASource, ADest);
+}
+
+// Both servers have their data command. When one refuses it, the other one is already waiting
+// for (or running) a transfer that cannot happen: it gets ABOR, and its replies are read, so
+// that both sessions stay in step for their next command. The first failure is raised.
+void TIdFTP::AwaitSiteToSiteEnd(TIdFTP& ASource, TIdFTP& ADest) {
+  std::exception_ptr failure;
+  const bool destStarted = AwaitSiteToSiteReply(ADest, kStorPreliminaryPassive, failure);
+  const bool sourceStarted = AwaitSiteToSiteReply(ASource, kStorPreliminaryPassive, failure);
+  if (destStarted && sourceStarted) {
+    AwaitSiteToSiteReply(ADest, kTransferFinal, failure);
+    AwaitSiteToSiteReply(ASource, kTransferFinal, failure);
+  } else if (destStarted) {
+    ADest.AbortSiteToSiteSide();
+  } else if (sourceStarted) {
+    ASource.AbortSiteToSiteSide();
+  }
+  if (failure) {
+    std::rethrow_exception(failure);
+  }
+}
+
+bool TIdFTP::AwaitSiteToSiteReply(TIdFTP& ASite, const TIdReplyCodes& ACodes,
+                                  std::exception_ptr& VFailure) {
+  try {
+    ASite.GetResponse(ACodes);
+    return true;
+  } catch (const std::exception&) {
+    if (!VFailure) {
+      VFailure = std::current_exception();
+    }
+    return false;
+  }
+}
+
+void TIdFTP::AbortSiteToSiteSide() {
+  try {
+    SendCmdLine("ABOR");
+    ReadAbortReplies();
+  } catch (const std::exception&) {
+    // The partner's refusal is the failure the caller must see.
+  }
 }
 
 } // namespace ftpc

@@ -7,12 +7,15 @@
 #include "core/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
 #include "global/IdStream.h"
+#include "FtpScriptedSession.h"
 #include "support/ScriptedFtpServer.h"
 
 namespace ftpc {
 namespace {
 
 using test::Lines;
+using test::Greet;
+using test::PlainSession;
 using test::ScriptedFtpServer;
 
 // Exposes the reply parsers so that reply texts can be checked without a server.
@@ -126,20 +129,6 @@ TEST(EpsvReplyAddress, NamedHostIsRejected) {
 
 // ---- Scripted exchanges ----------------------------------------------------------------------
 
-std::unique_ptr<TIdFTP> PlainSession(const ScriptedFtpServer& AServer) {
-  auto ftp = std::make_unique<TIdFTP>();
-  ftp->SetHost(AServer.Address());
-  ftp->SetPort(AServer.Port());
-  ftp->SetAutoLogin(false);
-  ftp->SetAutoIssueFEAT(false);
-  ftp->SetUseHOST(false);
-  return ftp;
-}
-
-ScriptedFtpServer& Greet(ScriptedFtpServer& AServer) {
-  return AServer.Reply("220 ready").Expect("SYST").Reply("215 UNIX Type: L8");
-}
-
 TEST(FtpPassive, AnnouncedPrivateHostIsReplacedByControlPeer) {
   ScriptedFtpServer server;
   Greet(server)
@@ -151,7 +140,6 @@ TEST(FtpPassive, AnnouncedPrivateHostIsReplacedByControlPeer) {
       .Reply("226 done");
   server.Start();
   auto ftp = PlainSession(server);
-  ftp->SetPassive(true);
   ftp->SetPassiveUseControlHost(true);
   ftp->Connect();
   TMemoryStream dest;
@@ -165,7 +153,6 @@ TEST(FtpPassive, NonNumericHostIsRejectedBeforeAnyConnection) {
   Greet(server).Expect("PASV").Reply("227 Entering Passive Mode (localhost,x,y,z,4,1)");
   server.Start();
   auto ftp = PlainSession(server);
-  ftp->SetPassive(true);
   ftp->Connect();
   TMemoryStream dest;
   EXPECT_THROW(ftp->Get("a", dest), EIdFTPServerSentInvalidAddress);
@@ -179,7 +166,6 @@ TEST(FtpPassive, EpsvPortZeroSendsAborBeforeTheError) {
   Greet(server).Expect("EPSV").Reply("229 ok (|||0|)").Expect("ABOR").Reply("226 aborted");
   server.Start();
   auto ftp = PlainSession(server);
-  ftp->SetPassive(true);
   ftp->SetUseExtensionDataPort(true);
   ftp->Connect();
   TMemoryStream dest;
@@ -206,7 +192,6 @@ TEST(FtpPassive, RefusedEpsvFallsBackToPasvForTheRestOfTheConnection) {
       .Reply("226 done");
   server.Start();
   auto ftp = PlainSession(server);
-  ftp->SetPassive(true);
   ftp->SetUseExtensionDataPort(true);
   ftp->Connect();
   TMemoryStream dest;
@@ -228,7 +213,6 @@ TEST(FtpPassive, EpsvWithDelimiterIsUsed) {
       .Reply("226 done");
   server.Start();
   auto ftp = PlainSession(server);
-  ftp->SetPassive(true);
   ftp->SetUseExtensionDataPort(true);
   ftp->Connect();
   TMemoryStream dest;
@@ -255,7 +239,7 @@ TEST(FtpActive, RefusedEprtFallsBackToPortForTheRestOfTheConnection) {
       .DataSend("2")
       .Reply("226 done");
   server.Start();
-  auto ftp = PlainSession(server);
+  auto ftp = PlainSession(server, false);
   ftp->SetUseExtensionDataPort(true);
   ftp->Connect();
   TMemoryStream dest;
@@ -288,7 +272,7 @@ TEST(FtpActive, PortTextNamesTheExternalAddress) {
                    })
       .Reply("500 no");
   server.Start();
-  auto ftp = PlainSession(server);
+  auto ftp = PlainSession(server, false);
   ftp->SetExternalIP("203.0.113.9");
   ftp->SetDataPortMin(49990);
   ftp->SetDataPortMax(50000);

@@ -10,6 +10,7 @@
 #include "core/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
 #include "global/IdStream.h"
+#include "FtpScriptedSession.h"
 #include "support/ScriptedFtpServer.h"
 #include "support/TempDir.h"
 #include "support/TestPattern.h"
@@ -18,23 +19,9 @@ namespace ftpc {
 namespace {
 
 using test::Lines;
+using test::Greet;
+using test::PlainSession;
 using test::ScriptedFtpServer;
-
-std::unique_ptr<TIdFTP> PlainSession(const ScriptedFtpServer& AServer, bool APassive = true) {
-  auto ftp = std::make_unique<TIdFTP>();
-  ftp->SetHost(AServer.Address());
-  ftp->SetPort(AServer.Port());
-  ftp->SetAutoLogin(false);
-  ftp->SetAutoIssueFEAT(false);
-  ftp->SetUseHOST(false);
-  ftp->SetPassive(APassive);
-  return ftp;
-}
-
-ScriptedFtpServer& Greet(ScriptedFtpServer& AServer) {
-  return AServer.Reply("220 ready").Expect("SYST").Reply("215 UNIX Type: L8");
-}
-
 
 struct FinalCase {
   const char* Reply;

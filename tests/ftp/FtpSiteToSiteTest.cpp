@@ -1,0 +1,357 @@
+// Server-to-server transfers between two scripted servers: which side is asked for a passive
+// address and which one is told to connect there, the order of STOR and RETR and of their
+// replies, the checks made before anything is sent, and a refusal on either side.
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+#include "FtpScriptedSession.h"
+#include "core/IdReplyRFC.h"
+#include "core/IdResourceStrings.h"
+#include "ftp/IdFTP.h"
+#include "support/RealFtpServers.h"
+#include "support/ScriptedFtpServer.h"
+#include "support/TestPattern.h"
+
+namespace ftpc {
+namespace {
+
+using test::Greet;
+using test::Lines;
+using test::PlainSession;
+using test::ScriptedFtpServer;
+
+enum class Call { Upload, Download };
+
+// The source server (RETR) and the destination server (STOR) with a session on each.
+struct SitePair {
+  ScriptedFtpServer Source;
+  ScriptedFtpServer Dest;
+  std::unique_ptr<TIdFTP> SourceFtp;
+  std::unique_ptr<TIdFTP> DestFtp;
+
+  void Connect(bool ASourceExt = false, bool ADestExt = false) {
+    Source.Start();
+    Dest.Start();
+    SourceFtp = PlainSession(Source);
+    DestFtp = PlainSession(Dest);
+    SourceFtp->SetUseExtensionDataPort(ASourceExt);
+    DestFtp->SetUseExtensionDataPort(ADestExt);
+    SourceFtp->Connect();
+    DestFtp->Connect();
+  }
+
+  // Upload: the source session sends its file to the destination; Download: the destination
+  // session fetches it from the source.
+  void Run(Call ACall, const std::string& ASourceFile, const std::string& ADestFile) {
+    if (ACall == Call::Upload) {
+      SourceFtp->SiteToSiteUpload(*DestFtp, ASourceFile, ADestFile);
+    } else {
+      DestFtp->SiteToSiteDownload(*SourceFtp, ASourceFile, ADestFile);
+    }
+  }
+
+  // Both sessions answer their next command, then close.
+  void ExpectInStep() {
+    Source.Expect("NOOP").Reply("200 source ok").ExpectClose();
+    Dest.Expect("NOOP").Reply("200 dest ok").ExpectClose();
+  }
+  void CheckInStep() {
+    EXPECT_EQ(SourceFtp->SendCmd("NOOP", {200}), 200);
+    EXPECT_EQ(DestFtp->SendCmd("NOOP", {200}), 200);
+    SourceFtp->Disconnect(false);
+    DestFtp->Disconnect(false);
+    EXPECT_TRUE(Source.Finished());
+    EXPECT_TRUE(Dest.Finished());
+  }
+};
+
+// The passive side's address query, EPSV or PASV.
+void ExpectPassiveQuery(ScriptedFtpServer& AServer, bool AExt) {
+  if (AExt) {
+    AServer.Expect("EPSV").ReplyEpsv();
+  } else {
+    AServer.Expect("PASV").ReplyPasv();
+  }
+}
+
+// The active side is told the passive server's address: "EPRT |1|127.0.0.1|port|" or
+// "PORT 127,0,0,1,p1,p2". The port is only known once the passive side has answered.
+void ExpectAnnouncement(ScriptedFtpServer& AServer, bool AExt, const ScriptedFtpServer& APassive) {
+  AServer.ExpectMatch("the passive side's address", [AExt, &APassive](const std::string& ALine) {
+    const uint16_t port = APassive.PassivePort();
+    if (AExt) {
+      return ALine == "EPRT |1|127.0.0.1|" + std::to_string(port) + "|";
+    }
+    return ALine == "PORT 127,0,0,1," + std::to_string(port / 256) + "," +
+                        std::to_string(port % 256);
+  });
+  AServer.Reply("200 ok");
+}
+
+struct FlowCase {
+  Call Direction;
+  bool PassiveExt; // the passive side uses EPSV
+  bool ActiveExt;  // the active side uses EPRT
+  const char* DestFile;
+};
+
+class SiteToSiteFlow : public ::testing::TestWithParam<FlowCase> {};
+
+// The bytes really travel between the two servers: the active one connects to the passive
+// one's listener.
+TEST_P(SiteToSiteFlow, PairsTheServersAndMovesTheFile) {
+  const FlowCase& c = GetParam();
+  SitePair pair;
+  const bool destPassive = c.Direction == Call::Upload;
+  ScriptedFtpServer& passive = destPassive ? pair.Dest : pair.Source;
+  ScriptedFtpServer& active = destPassive ? pair.Source : pair.Dest;
+  Greet(pair.Source);
+  Greet(pair.Dest);
+  ExpectPassiveQuery(passive, c.PassiveExt);
+  ExpectAnnouncement(active, c.ActiveExt, passive);
+  const std::string stored = *c.DestFile != '\0' ? c.DestFile : "a.bin";
+  pair.Dest.Expect("STOR " + stored).Reply("150 receiving").DataReceive().Reply("226 stored");
+  pair.Source.Expect("RETR a.bin").Reply("150 sending").DataSend("across").Reply("226 sent");
+  pair.ExpectInStep();
+  const bool sourceExt = destPassive ? c.ActiveExt : c.PassiveExt;
+  const bool destExt = destPassive ? c.PassiveExt : c.ActiveExt;
+  pair.Connect(sourceExt, destExt);
+  pair.Run(c.Direction, "a.bin", c.DestFile);
+  pair.CheckInStep();
+  ASSERT_EQ(pair.Dest.Uploads().size(), 1u);
+  EXPECT_EQ(pair.Dest.Uploads()[0].Bytes, "across");
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairings, SiteToSiteFlow,
+                         ::testing::Values(FlowCase{Call::Upload, false, false, "b.bin"},
+                                           FlowCase{Call::Upload, true, true, ""},
+                                           FlowCase{Call::Upload, true, false, "b.bin"},
+                                           FlowCase{Call::Download, false, false, ""},
+                                           FlowCase{Call::Download, true, true, "b.bin"},
+                                           FlowCase{Call::Download, false, true, "b.bin"}));
+
+// A refusal on one side: the other side, which took its command, gets ABOR and its replies are
+// read, so both sessions stay usable; the refusal is what the caller sees.
+struct FailureCase {
+  const char* Name;
+  std::function<void(SitePair&)> Script; // after PASV/PORT; the sessions' NOOP follow
+  int16_t RaisedCode;
+};
+
+const FailureCase kFailureCases[] = {
+    {"DestRefusesStor",
+     [](SitePair& APair) {
+       APair.Dest.Expect("STOR b").Reply("553 not allowed");
+       APair.Source.Expect("RETR a").Reply("150 sending").Expect("ABOR");
+       APair.Source.Reply("426 aborted").Reply("226 abort done");
+     },
+     553},
+    {"SourceRefusesRetr",
+     [](SitePair& APair) {
+       APair.Dest.Expect("STOR b").Reply("150 waiting").Expect("ABOR");
+       APair.Dest.Reply("426 no data connection").Reply("226 abort done");
+       APair.Source.Expect("RETR a").Reply("550 no such file");
+     },
+     550},
+    {"BothRefuse",
+     [](SitePair& APair) {
+       APair.Dest.Expect("STOR b").Reply("553 not allowed");
+       APair.Source.Expect("RETR a").Reply("550 no such file");
+     },
+     553},
+    {"DestFailsAtTheEnd",
+     [](SitePair& APair) {
+       APair.Dest.Expect("STOR b").Reply("150 receiving").Reply("452 disk full");
+       APair.Source.Expect("RETR a").Reply("150 sending").Reply("226 sent");
+     },
+     452},
+    {"SourceFailsAtTheEnd",
+     [](SitePair& APair) {
+       APair.Dest.Expect("STOR b").Reply("150 receiving").Reply("226 stored");
+       APair.Source.Expect("RETR a").Reply("150 sending").Reply("451 read error");
+     },
+     451},
+};
+
+class SiteToSiteFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(SiteToSiteFailure, KeepsBothSessionsInStep) {
+  SitePair pair;
+  Greet(pair.Source).ExpectPrefix("PORT ").Reply("200 ok");
+  Greet(pair.Dest).Expect("PASV").ReplyPasv();
+  GetParam().Script(pair);
+  pair.ExpectInStep();
+  pair.Connect();
+  try {
+    pair.Run(Call::Upload, "a", "b");
+    ADD_FAILURE() << "no error raised";
+  } catch (const EIdReplyRFCError& error) {
+    EXPECT_EQ(error.ErrorCode(), GetParam().RaisedCode);
+  }
+  pair.CheckInStep();
+}
+
+INSTANTIATE_TEST_SUITE_P(Sides, SiteToSiteFailure, ::testing::ValuesIn(kFailureCases),
+                         [](const ::testing::TestParamInfo<FailureCase>& AInfo) {
+                           return std::string(AInfo.param.Name);
+                         });
+
+TEST(SiteToSite, RefusedAnnouncementStopsBeforeTheDataCommands) {
+  SitePair pair;
+  Greet(pair.Source).ExpectPrefix("PORT ").Reply("500 PORT not allowed");
+  Greet(pair.Dest).Expect("PASV").ReplyPasv();
+  pair.ExpectInStep();
+  pair.Connect();
+  EXPECT_THROW(pair.Run(Call::Upload, "a", "b"), EIdReplyRFCError);
+  pair.CheckInStep();
+}
+
+// ---- Checks before anything is sent -----------------------------------------------------
+
+// Exposes the session state that the checks look at.
+class CheckedFTP : public TIdFTP {
+public:
+  using TIdFTP::FCapabilities;
+  using TIdFTP::FCurrentTransferMode;
+  using TIdFTP::FUsingNATFastTrack;
+  using TIdFTP::FUsingSFTP;
+};
+
+struct CheckCase {
+  const char* Name;
+  std::function<void(CheckedFTP& ASource, CheckedFTP& ADest)> Arrange;
+  std::string_view Message;
+};
+
+void BothUnderTLS(CheckedFTP& ASource, CheckedFTP& ADest) {
+  ASource.FUsingSFTP = true;
+  ADest.FUsingSFTP = true;
+}
+
+const CheckCase kCheckCases[] = {
+    {"DestNATFastTracked", [](CheckedFTP&, CheckedFTP& ADest) { ADest.FUsingNATFastTrack = true; },
+     RSFTPSToSNATFastTrack},
+    {"IPVersionsDiffer", [](CheckedFTP&, CheckedFTP& ADest) { ADest.SetIPVersion(Id_IPv6); },
+     RSFTPSToSIPProtoMustBeSame},
+    {"TransferModesDiffer",
+     [](CheckedFTP& ASource, CheckedFTP&) { ASource.FCurrentTransferMode = dmDeflate; },
+     RSFTPSToSTransModesMustBeSame},
+    {"OnlyOneUnderTLS", [](CheckedFTP& ASource, CheckedFTP&) { ASource.FUsingSFTP = true; },
+     RSFTPSToSNoDataProtection},
+    {"TLSWithoutSSCNOrCPSV", BothUnderTLS, RSFTPSSCNNotSupported},
+    // The order of the checks: the first failing one is reported.
+    {"FastTrackBeforeIPVersion",
+     [](CheckedFTP& ASource, CheckedFTP& ADest) {
+       ADest.FUsingNATFastTrack = true;
+       ADest.SetIPVersion(Id_IPv6);
+       ASource.FCurrentTransferMode = dmDeflate;
+     },
+     RSFTPSToSNATFastTrack},
+    {"IPVersionBeforeModes",
+     [](CheckedFTP& ASource, CheckedFTP& ADest) {
+       ADest.SetIPVersion(Id_IPv6);
+       ASource.FCurrentTransferMode = dmDeflate;
+       ASource.FUsingSFTP = true;
+     },
+     RSFTPSToSIPProtoMustBeSame},
+    {"ModesBeforeTLS",
+     [](CheckedFTP& ASource, CheckedFTP&) {
+       ASource.FCurrentTransferMode = dmDeflate;
+       ASource.FUsingSFTP = true;
+     },
+     RSFTPSToSTransModesMustBeSame},
+};
+
+class SiteToSiteCheck : public ::testing::TestWithParam<std::tuple<Call, CheckCase>> {};
+
+TEST_P(SiteToSiteCheck, RaisesBeforeAnythingIsSent) {
+  const auto& [call, check] = GetParam();
+  ScriptedFtpServer sourceServer;
+  ScriptedFtpServer destServer;
+  Greet(sourceServer).ExpectClose();
+  Greet(destServer).ExpectClose();
+  sourceServer.Start();
+  destServer.Start();
+  CheckedFTP source;
+  CheckedFTP dest;
+  for (auto [ftp, server] : {std::pair{&source, &sourceServer}, std::pair{&dest, &destServer}}) {
+    ftp->SetHost(server->Address());
+    ftp->SetPort(server->Port());
+    ftp->SetAutoLogin(false);
+    ftp->SetAutoIssueFEAT(false);
+    ftp->SetUseHOST(false);
+    ftp->Connect();
+  }
+  check.Arrange(source, dest);
+  try {
+    if (call == Call::Upload) {
+      source.SiteToSiteUpload(dest, "a", "b");
+    } else {
+      dest.SiteToSiteDownload(source, "a", "b");
+    }
+    ADD_FAILURE() << "no error raised";
+  } catch (const EIdFTPException& error) {
+    EXPECT_EQ(error.what(), check.Message);
+  }
+  source.Disconnect(false);
+  dest.Disconnect(false);
+  EXPECT_TRUE(sourceServer.Finished());
+  EXPECT_TRUE(destServer.Finished());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Checks, SiteToSiteCheck,
+    ::testing::Combine(::testing::Values(Call::Upload, Call::Download),
+                       ::testing::ValuesIn(kCheckCases)),
+    [](const ::testing::TestParamInfo<SiteToSiteCheck::ParamType>& AInfo) {
+      return std::string(std::get<0>(AInfo.param) == Call::Upload ? "Upload" : "Download") +
+             std::get<1>(AInfo.param).Name;
+    });
+
+// ---- A real server ---------------------------------------------------------------------
+
+// Two sessions on one real server copy a file through the server itself: one side listens,
+// the other connects to it (same loopback address, so no foreign-address rules apply).
+class RealSiteToSite : public ::testing::TestWithParam<std::tuple<Call, bool>> {};
+
+TEST_P(RealSiteToSite, CopiesTheFileByteForByte) {
+  const auto& [call, extended] = GetParam();
+  auto server = test::StartRealFtpServerOrSkip(test::RealServerKind::Proftpd);
+  if (!server) {
+    return;
+  }
+  const std::string bytes = test::PatternBytes(300000);
+  std::ofstream(server->RootDir() + "/src.bin", std::ios::binary) << bytes;
+  auto login = [&] {
+    auto ftp = std::make_unique<TIdFTP>();
+    ftp->SetHost(server->Address());
+    ftp->SetPort(server->Port());
+    ftp->SetUsername(test::RealFtpServer::kUser);
+    ftp->SetPassword(test::RealFtpServer::kPassword);
+    ftp->SetTransferType(ftBinary);
+    ftp->SetUseExtensionDataPort(extended);
+    ftp->Connect();
+    return ftp;
+  };
+  auto source = login();
+  auto dest = login();
+  if (call == Call::Upload) {
+    source->SiteToSiteUpload(*dest, "src.bin", "copy.bin");
+  } else {
+    dest->SiteToSiteDownload(*source, "src.bin", "copy.bin");
+  }
+  source->Quit();
+  dest->Quit();
+  std::ifstream copy(server->RootDir() + "/copy.bin", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copy), {}), bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairings, RealSiteToSite,
+                         ::testing::Combine(::testing::Values(Call::Upload, Call::Download),
+                                            ::testing::Bool()));
+
+} // namespace
+} // namespace ftpc

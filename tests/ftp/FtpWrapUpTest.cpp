@@ -1,0 +1,293 @@
+// The wrap-up after a data transfer: every way a server may answer ABOR after an abort from
+// another thread, during a download and during an upload, and that the control connection
+// stays in step for the next command. Also the unique upload (STOU) and the resume probe.
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "FtpScriptedSession.h"
+#include "core/IdReplyRFC.h"
+#include "core/IdResourceStrings.h"
+#include "ftp/IdFTP.h"
+#include "global/IdStream.h"
+#include "support/ScriptedFtpServer.h"
+#include "support/TempDir.h"
+#include "support/TestPattern.h"
+
+namespace ftpc {
+namespace {
+
+using test::Greet;
+using test::PlainSession;
+using test::ScriptedFtpServer;
+
+// An upload source that never ends and holds no memory: the upload can only stop by an abort.
+class EndlessStream : public TStream {
+public:
+  int64_t Read(void* ABuffer, int64_t ACount) override {
+    std::memset(ABuffer, 'x', static_cast<size_t>(ACount));
+    FPosition += ACount;
+    return ACount;
+  }
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t AOffset, TSeekOrigin AOrigin) override {
+    FPosition = AOrigin == soBeginning ? AOffset : FPosition + AOffset;
+    return FPosition;
+  }
+  void SetSize(int64_t) override {}
+  int64_t Size() override { return int64_t{1} << 40; }
+
+private:
+  int64_t FPosition = 0;
+};
+
+// Records the status texts and whether the data connection was gone when the session
+// reported the end of the transfer.
+struct StatusLog {
+  std::vector<std::string> Texts;
+  void Attach(TIdFTP& AFtp) {
+    AFtp.SetOnStatus([this](TObject*, TIdStatus, const std::string& AText) {
+      Texts.push_back(AText);
+    });
+  }
+  std::string Last() const { return Texts.empty() ? std::string() : Texts.back(); }
+};
+
+// Runs ATransfer on this thread and Abort on another once the server reached AMark.
+template <typename TTransfer>
+void TransferAbortedAt(TIdFTP& AFtp, ScriptedFtpServer& AServer, const char* AMark,
+                       TTransfer ATransfer) {
+  std::atomic<bool> aborted{false};
+  std::thread aborter([&] {
+    if (AServer.WaitForMark(AMark)) {
+      AFtp.Abort();
+      aborted = true;
+    }
+  });
+  try {
+    ATransfer();
+  } catch (...) {
+    aborter.join();
+    throw;
+  }
+  aborter.join();
+  EXPECT_TRUE(aborted.load());
+}
+
+enum class Direction { Download, Upload };
+
+struct AbortCase {
+  const char* Name;
+  const char* Replies; // what the server sends after ABOR, raw
+  bool Raises;         // the replies are not an accepted answer to ABOR
+};
+
+const AbortCase kAbortCases[] = {
+    // RFC 959 4.1.3: the broken transfer, then the ABOR.
+    {"BrokenThenAbortDone", "426 broken\r\n226 abort done\r\n", false},
+    {"BrokenThenNothingToAbort", "426 broken\r\n225 no transfer to ABOR\r\n", false},
+    {"LocalErrorThenDone", "451 local error\r\n226 abort done\r\n", false},
+    {"CannotOpenThenDone", "425 no data connection\r\n226 abort done\r\n", false},
+    {"UnavailableThenDone", "550 gone\r\n225 abort done\r\n", false},
+    // The transfer had finished when ABOR came: its 226, then the ABOR's own reply.
+    {"FinishedThenAbortDone", "226 complete\r\n226 abort done\r\n", false},
+    {"FinishedThenNothingToAbort", "226 complete\r\n225 no transfer to ABOR\r\n", false},
+    // A third reply that is already there after 226 and 226 belongs to the abort too.
+    {"FinishedDoneThenLate", "226 complete\r\n226 abort done\r\n426 late\r\n", false},
+    // One reply only: ABOR answered without a word on the transfer.
+    {"AbortDoneAlone", "225 abort done\r\n", false},
+    {"OkAlone", "250 ok\r\n", false},
+    {"StorageExceededAlone", "552 exceeded\r\n", false},
+    // ABOR refused: the reply error, but both replies are read.
+    {"BrokenThenAbortRefused", "426 broken\r\n500 ABOR not understood\r\n", true},
+    {"AbortRefused", "502 not implemented\r\n", true},
+};
+
+class AbortReplies : public ::testing::TestWithParam<std::tuple<Direction, AbortCase>> {
+protected:
+  Direction Dir() const { return std::get<0>(GetParam()); }
+  const AbortCase& Case() const { return std::get<1>(GetParam()); }
+
+  // The transfer is under way when ABOR comes; the server drops the data connection then, as
+  // a server that stopped reading would never see the client's close behind the unread bytes.
+  void Script(ScriptedFtpServer& AServer) const {
+    Greet(AServer).Expect("PASV").ReplyPasv();
+    if (Dir() == Direction::Download) {
+      AServer.Expect("RETR f").Reply("150 go").DataSend("first bytes", test::DataEnd::Keep);
+    } else {
+      AServer.Expect("STOR f").Reply("150 go").DataReceive(1000);
+    }
+    AServer.Mark("moving")
+        .Expect("ABOR")
+        .DataReset()
+        .ReplyRaw(Case().Replies)
+        .Expect("NOOP")
+        .Reply("200 still in step")
+        .ExpectClose();
+  }
+
+  void Transfer(TIdFTP& AFtp) const {
+    if (Dir() == Direction::Download) {
+      TMemoryStream dest;
+      AFtp.Get("f", dest);
+    } else {
+      EndlessStream source;
+      AFtp.Put(source, "f");
+    }
+  }
+};
+
+TEST_P(AbortReplies, EndTheTransferAndKeepTheSessionInStep) {
+  ScriptedFtpServer server;
+  Script(server);
+  server.Start();
+  auto ftp = PlainSession(server);
+  ftp->Connect();
+  StatusLog status;
+  status.Attach(*ftp);
+  auto run = [&] { TransferAbortedAt(*ftp, server, "moving", [&] { Transfer(*ftp); }); };
+  if (Case().Raises) {
+    EXPECT_THROW(run(), EIdReplyRFCError);
+  } else {
+    EXPECT_NO_THROW(run());
+    EXPECT_EQ(status.Last(), RSFTPStatusAbortTransfer);
+  }
+  EXPECT_EQ(ftp->DataChannel(), nullptr);
+  EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
+  ftp->Disconnect(false);
+  EXPECT_TRUE(server.Finished());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, AbortReplies,
+    ::testing::Combine(::testing::Values(Direction::Download, Direction::Upload),
+                       ::testing::ValuesIn(kAbortCases)),
+    [](const ::testing::TestParamInfo<AbortReplies::ParamType>& AInfo) {
+      return std::string(std::get<0>(AInfo.param) == Direction::Download ? "Get" : "Put") +
+             std::get<1>(AInfo.param).Name;
+    });
+
+// Without an abort a second reply after the final one is not the transfer's: it stays for the
+// next command, which is how a server out of step shows itself.
+TEST(FtpWrapUp, FinalReplyIsReadOnce) {
+  ScriptedFtpServer server;
+  Greet(server)
+      .Expect("PASV")
+      .ReplyPasv()
+      .Expect("RETR f")
+      .Reply("150 go")
+      .DataSend("abc")
+      .ReplyRaw("226 done\r\n226 again\r\n")
+      .Expect("NOOP")
+      .Reply("200 ok")
+      .ExpectClose();
+  server.Start();
+  auto ftp = PlainSession(server);
+  ftp->Connect();
+  TMemoryStream dest;
+  ftp->Get("f", dest);
+  EXPECT_EQ(ftp->LastCmdResult().FirstTextLine(), "done");
+  EXPECT_EQ(ftp->SendCmd("NOOP"), 226);
+  EXPECT_EQ(ftp->GetResponse(), 200);
+  ftp->Disconnect(false);
+  EXPECT_TRUE(server.Finished());
+}
+
+// ---- Unique upload (STOU, RFC 959 4.1.3; RFC 1123 4.1.2.9) ---------------------------------
+
+struct StouCase {
+  bool Passive;
+  const char* Preliminary;
+  const char* Final;
+  bool Succeeds;
+};
+
+class StoreUniqueReplies : public ::testing::TestWithParam<StouCase> {};
+
+// STOU goes without an argument; the server's name for the file is in its replies, which stay
+// readable as the last reply.
+TEST_P(StoreUniqueReplies, DecideTheOutcome) {
+  const StouCase& c = GetParam();
+  ScriptedFtpServer server;
+  Greet(server);
+  if (c.Passive) {
+    server.Expect("PASV").ReplyPasv();
+  } else {
+    server.ExpectPrefix("PORT ").Reply("200 ok");
+  }
+  server.Expect("STOU").Reply(c.Preliminary);
+  if (c.Final != nullptr) {
+    server.DataReceive().Reply(c.Final);
+  }
+  server.Expect("NOOP").Reply("200 ok").ExpectClose();
+  server.Start();
+  auto ftp = PlainSession(server, c.Passive);
+  ftp->Connect();
+  TMemoryStream source;
+  source.Write("unique", 6);
+  if (c.Succeeds) {
+    ftp->StoreUnique(source);
+    const TIdReply& last = ftp->LastCmdResult();
+    EXPECT_EQ(std::to_string(last.NumericCode()) + " " + last.FirstTextLine(), c.Final);
+  } else {
+    EXPECT_THROW(ftp->StoreUnique(source), EIdReplyRFCError);
+  }
+  EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
+  ftp->Disconnect(false);
+  ASSERT_TRUE(server.Finished());
+  if (c.Final != nullptr) {
+    ASSERT_EQ(server.Uploads().size(), 1u);
+    EXPECT_EQ(server.Uploads()[0].Bytes, "unique");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, StoreUniqueReplies,
+    ::testing::Values(
+        StouCase{true, "150 FILE: f.1", "226 Transfer complete (unique file name:f.1).", true},
+        StouCase{true, "110 MARK 0 = 0", "250 stored as f.2", true},
+        StouCase{false, "125 Storing as f.3", "226 done", true},
+        StouCase{true, "150 FILE: f.4", "452 disk full", false},
+        StouCase{true, "553 no unique name", nullptr, false},
+        StouCase{false, "553 no unique name", nullptr, false}));
+
+// ---- Resume probe ------------------------------------------------------------------------
+
+// "REST 1" is asked once per object, not once per connection: a later Connect keeps the answer,
+// and a server without restart support gets no REST before its RETR.
+TEST(FtpResumeProbe, RunsOncePerObjectAcrossConnections) {
+  ScriptedFtpServer server;
+  Greet(server)
+      .Expect("REST 1")
+      .Reply("502 no restart")
+      .Expect("REST 0")
+      .Reply("502 no restart")
+      .ExpectClose()
+      .Accept();
+  Greet(server)
+      .Expect("PASV")
+      .ReplyPasv()
+      .Expect("RETR f")
+      .Reply("150 go")
+      .DataSend("whole")
+      .Reply("226 done")
+      .ExpectClose();
+  server.Start();
+  auto ftp = PlainSession(server);
+  ftp->Connect();
+  EXPECT_FALSE(ftp->ResumeSupported());
+  ftp->Disconnect(false);
+  ftp->Connect();
+  EXPECT_FALSE(ftp->ResumeSupported());
+  TMemoryStream dest;
+  dest.Write("old", 3);
+  ftp->Get("f", dest, true);
+  ftp->Disconnect(false);
+  EXPECT_TRUE(server.Finished());
+  EXPECT_EQ(std::string(dest.Memory().begin(), dest.Memory().end()), "oldwhole");
+}
+
+} // namespace
+} // namespace ftpc
