@@ -131,16 +131,25 @@ TEST_P(RealCommands, SizeAndFileDateReportTheServersFile) {
 }
 
 // Every one of these servers can set a file's time: vsftpd by "MDTM stamp name" (it does not
-// list it), the others by MFMT.
-TEST_P(RealCommands, SetModTimeGMTChangesTheServersFileTime) {
+// list it), the others by MFMT. Without a zone from SITE ZONE the MDTM form carries local
+// time, while vsftpd reads it as UTC, so that case holds only where local time is UTC.
+TEST_P(RealCommands, SetModTimeChangesTheServersFileTime) {
   if (!FFtp) {
     return;
+  }
+  if (!FFtp->IsExtSupported("MFMT") && UtcOffsetOfLocalTime() != 0) {
+    GTEST_SKIP() << "the MDTM form sends local time, which the server reads as UTC";
   }
   const TDateTime moment = EncodeDate(2020, 1, 2) + EncodeTime(3, 4, 5, 0);
   FFtp->Put(*StreamOf("timed"), "timed.txt");
   FFtp->SetModTimeGMT("timed.txt", moment);
   EXPECT_EQ(FileTime(OnServer("timed.txt")), DateTimeToUnix(moment));
   EXPECT_EQ(DateTimeToUnix(FFtp->FileDate("timed.txt", true)), DateTimeToUnix(moment));
+
+  // The same moment a day later, given in local time.
+  const TDateTime nextDay = moment + 1;
+  FFtp->SetModTime("timed.txt", nextDay + UtcOffsetOfLocalTime());
+  EXPECT_EQ(FileTime(OnServer("timed.txt")), DateTimeToUnix(nextDay));
 }
 
 // ---- Directories, renames, deletes ---------------------------------------------------------
