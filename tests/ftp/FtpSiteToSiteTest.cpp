@@ -1,9 +1,7 @@
 // Server-to-server transfers between two scripted servers: which side is asked for a passive
 // address and which one is told to connect there, the order of STOR and RETR and of their
 // replies, the checks made before anything is sent, and a refusal on either side.
-#include <fstream>
 #include <functional>
-#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -11,7 +9,7 @@
 #include "core/IdReplyRFC.h"
 #include "core/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
-#include "support/RealFtpServers.h"
+#include "support/RealFtpSession.h"
 #include "support/ScriptedFtpServer.h"
 #include "support/TestPattern.h"
 
@@ -323,21 +321,11 @@ TEST_P(RealSiteToSite, CopiesTheFileByteForByte) {
   if (!server) {
     return;
   }
-  const std::string bytes = test::PatternBytes(300000);
-  std::ofstream(server->RootDir() + "/src.bin", std::ios::binary) << bytes;
-  auto login = [&] {
-    auto ftp = std::make_unique<TIdFTP>();
-    ftp->SetHost(server->Address());
-    ftp->SetPort(server->Port());
-    ftp->SetUsername(test::RealFtpServer::kUser);
-    ftp->SetPassword(test::RealFtpServer::kPassword);
-    ftp->SetTransferType(ftBinary);
-    ftp->SetUseExtensionDataPort(extended);
-    ftp->Connect();
-    return ftp;
-  };
-  auto source = login();
-  auto dest = login();
+  constexpr uint64_t kSize = 300000;
+  ASSERT_TRUE(test::WritePatternFile(server->RootDir() + "/src.bin", kSize));
+  const test::DataMode mode = extended ? test::DataMode::Epsv : test::DataMode::Pasv;
+  auto source = test::LoggedInSession(*server, mode);
+  auto dest = test::LoggedInSession(*server, mode);
   if (call == Call::Upload) {
     source->SiteToSiteUpload(*dest, "src.bin", "copy.bin");
   } else {
@@ -345,8 +333,8 @@ TEST_P(RealSiteToSite, CopiesTheFileByteForByte) {
   }
   source->Quit();
   dest->Quit();
-  std::ifstream copy(server->RootDir() + "/copy.bin", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copy), {}), bytes);
+  EXPECT_EQ(test::FileChecksumText(server->RootDir() + "/copy.bin"),
+            test::PatternChecksumText(kSize));
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairings, RealSiteToSite,
