@@ -149,6 +149,25 @@ INSTANTIATE_TEST_SUITE_P(
              std::get<1>(AInfo.param).Name;
     });
 
+// With no transfer running there is no transferring thread to read the reply: Abort does.
+TEST(FtpAbort, WithoutATransferReadsItsOwnReply) {
+  ScriptedFtpServer server;
+  Greet(server)
+      .Expect("ABOR")
+      .Reply("225 no transfer to ABOR")
+      .Expect("NOOP")
+      .Reply("200 ok")
+      .ExpectClose();
+  server.Start();
+  auto ftp = PlainSession(server);
+  ftp->Connect();
+  ftp->Abort();
+  EXPECT_EQ(ftp->LastCmdResult().NumericCode(), 225);
+  EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
+  ftp->Disconnect(false);
+  EXPECT_TRUE(server.Finished());
+}
+
 // Without an abort a second reply after the final one is not the transfer's: it stays for the
 // next command, which is how a server out of step shows itself.
 TEST(FtpWrapUp, FinalReplyIsReadOnce) {
