@@ -98,6 +98,8 @@ public:
   // Shuts the data connection, if any, down without notifying the peer; the transfer's
   // wrap-up closes and frees it. Safe from another thread.
   virtual void KillDataChannel();
+  // Progress of the data connection; the ABOR line Abort writes from another thread is not.
+  void DoWork(TWorkMode AWorkMode, int64_t ACount) override;
 
   // ---- Login (IdFTP.cpp) ---------------------------------------------------------------
   // AUTH (when TLS is set up), USER/PASS/ACCT by the proxy variant, then FEAT and TYPE.
@@ -270,8 +272,6 @@ protected:
   virtual void NotifyAfterGet(TStream& AStream);
   virtual void NotifyAfterPut();
   void DisconnectNotifyPeer() override;
-  // Progress of the data connection; the ABOR line Abort writes from another thread is not.
-  void DoWork(TWorkMode AWorkMode, int64_t ACount) override;
   // Writes ABOR without touching the session's progress counters.
   void SendAbortLine();
   void Notification(TIdInitializerComponent* AComponent, TOperation AOperation) override;
