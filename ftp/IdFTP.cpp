@@ -209,30 +209,39 @@ void TIdFTP::ShutDownDataChannel() {
   if (auto* listener = dynamic_cast<TIdSimpleServer*>(FDataChannel.get())) {
     listener->Abort();
   }
+  // The transferring thread may close the socket at any moment; the handle's own shutdown
+  // keeps a closed socket's number, perhaps already reused, from being shut down.
   TIdIOHandlerSocket* socket = FDataChannel->Socket();
-  if (socket != nullptr && socket->Binding() != nullptr && socket->BindingAllocated()) {
-    GStack()->WSShutdown(socket->Binding()->Handle(), Id_SD_Both);
+  if (socket != nullptr && socket->Binding() != nullptr) {
+    socket->Binding()->Shutdown(Id_SD_Both);
   }
 }
 
 // The flag is set before the data connection is shut down, so the transferring thread sees
-// it as soon as its data connection ends.
+// it as soon as its data connection ends. While a transfer runs, its thread owns the control
+// connection's input: this thread only writes ABOR and must not read (Connected() would).
 void TIdFTP::Abort() {
+  {
+    const std::lock_guard guard(FDataChannelLock);
+    if (FDataChannel != nullptr) {
+      FAbortFlag->SetValue(true);
+      try {
+        if (IOHandler() != nullptr && IOHandler()->Opened()) {
+          SendCmdLine("ABOR");
+        }
+      } catch (...) {
+        // Without a control connection the transfer must still end.
+        ShutDownDataChannel();
+        throw;
+      }
+      ShutDownDataChannel();
+      return;
+    }
+  }
   if (Connected()) {
     SendCmdLine("ABOR");
   }
-  bool transferRunning = false;
-  {
-    const std::lock_guard guard(FDataChannelLock);
-    transferRunning = FDataChannel != nullptr;
-    if (transferRunning) {
-      FAbortFlag->SetValue(true);
-      ShutDownDataChannel();
-    }
-  }
-  if (!transferRunning) {
-    GetResponse();
-  }
+  GetResponse();
 }
 
 // ---- Setters -----------------------------------------------------------------------------

@@ -317,7 +317,8 @@ protected:
   void OpenActiveDataChannel();
   // Waits ListenTimeout for the server's connection on the active-mode listener.
   void AcceptActiveDataChannel();
-  void InitDataChannel();
+  // Gives a new data connection its I/O handler and the control connection's settings.
+  void InitDataChannel(TIdTCPConnection& AChannel);
   void DoTryNATFastTrack();
   // The host and port of the last 227 reply (PASV, CPSV); the address pieces must be decimal
   // numbers 0..255 (EIdFTPServerSentInvalidAddress otherwise).
