@@ -237,6 +237,12 @@ void TIdFTP::Abort() {
       ShutDownDataChannel();
       return;
     }
+    if (FTransferRunning) {
+      // Before its data connection exists or after it is released, the transfer's thread is
+      // sending commands or reading replies on the control connection: there is nothing to
+      // abort, and writing or reading here would interleave with that thread.
+      return;
+    }
   }
   if (Connected()) {
     SendCmdLine("ABOR");

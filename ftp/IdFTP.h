@@ -92,7 +92,8 @@ public:
   using TIdTCPClientCustom::Connect;
   // The same as Disconnect with peer notification: QUIT, then close.
   void Quit() { Disconnect(true); }
-  // Writes ABOR, closes the data connection; see the .cpp for the reply handling.
+  // Writes ABOR, shuts the data connection down; see the .cpp for the reply handling. From
+  // another thread it acts only while the transfer's data connection exists.
   virtual void Abort();
   // Shuts the data connection, if any, down without notifying the peer; the transfer's
   // wrap-up closes and frees it. Safe from another thread.
@@ -331,6 +332,17 @@ protected:
   void SetDataChannel(std::unique_ptr<TIdTCPConnection> AChannel);
   // KillDataChannel's work; the caller holds FDataChannelLock.
   void ShutDownDataChannel();
+  // Marks a transfer as running for Abort on another thread, for as long as it lives.
+  class TTransferRun {
+  public:
+    explicit TTransferRun(TIdFTP& AFTP);
+    ~TTransferRun();
+    TTransferRun(const TTransferRun&) = delete;
+    TTransferRun& operator=(const TTransferRun&) = delete;
+
+  private:
+    TIdFTP& FFTP;
+  };
 
   // ---- Transfer engines (IdFTPTransfer.cpp) --------------------------------------------
   void InternalGet(const std::string& ACommand, TStream& ADest, bool AResume = false);
@@ -386,6 +398,8 @@ protected:
   std::unique_ptr<TIdTCPConnection> FDataChannel;
   // Orders the data connection's creation and release against Abort on another thread.
   TIdCriticalSection FDataChannelLock;
+  // A Get or Put runs, from its first command to its last reply; guarded by FDataChannelLock.
+  bool FTransferRunning = false;
   std::string FDirFormat;
   TNotifyEvent FOnAfterClientLogin;
   TNotifyEvent FOnBeforeGet;
