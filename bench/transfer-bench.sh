@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Whole-transfer benchmark: the tool against curl and lftp through a throw-away vsftpd on
-# loopback (127.0.0.N:21), with a plain socket copy of the same bytes as the physical limit.
+# loopback (127.0.0.N:21), with a plain socket copy of the same bytes as the physical limit;
+# the library's own client (bench/tools/ftp-null-get) is the tool's row for /dev/null.
 # Clients run alternating, back to back; medians and spread of wall time, client CPU
 # (user+sys) and peak RSS come from /usr/bin/time. Results go to stdout as one table.
 # Runs as root. Environment: FTPC_BENCH_RUNS (default 5), FTPC_BENCH_SIZE_MIB (default 1024),
@@ -24,8 +25,9 @@ ftpc_install_build_deps
 ftpc_install_test_servers
 ftpc_ensure_packages time curl lftp python3
 cmake -S . -B "$build_dir" -G Ninja >/dev/null
-cmake --build "$build_dir" --target ftp >/dev/null
+cmake --build "$build_dir" --target ftp ftp-null-get >/dev/null
 tool=$PWD/$build_dir/ftp
+null_get=$PWD/$build_dir/ftp-null-get
 
 work=$(mktemp -d /tmp/ftpc-bench.XXXXXX)
 trap 'ftpc_vsftpd_stop; rm -rf "$work"' EXIT
@@ -108,7 +110,10 @@ for run in $(seq "$runs"); do
   start_plain_sender
   measure download-file plain "$work/down.bin" "$(plain_cmd "$work/down.bin")"
   wait "$plain_sender"   # not a bare wait: vsftpd is a background job too
-  for client in curl lftp; do  # the tool never writes into an existing file such as /dev/null
+  # The tool never writes into an existing file such as /dev/null: the library's own client
+  # (row "lib") stands in for it there.
+  measure download-null lib - "$null_get $address $user $password big.bin"
+  for client in curl lftp; do
     measure download-null "$client" - "$(download_cmd "$client" big.bin /dev/null)"
   done
   for client in tool curl lftp; do

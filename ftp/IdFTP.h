@@ -139,9 +139,10 @@ public:
   // Uploads a local file; an empty ADestFile means the file-name part of ASourceFile.
   void Put(const std::string& ASourceFile, const std::string& ADestFile = "",
            bool AAppend = false);
-  // STOU: the server chooses the name.
-  void StoreUnique(TStream& ASource);
-  void StoreUnique(const std::string& ASourceFile);
+  // STOU: the server chooses the name. Returns that name as the preliminary reply gives it
+  // ("150 FILE: name", RFC 1123 4.1.2.9), or "" when the reply names no file.
+  std::string StoreUnique(TStream& ASource);
+  std::string StoreUnique(const std::string& ASourceFile);
   // Probes REST once per object.
   bool ResumeSupported();
   bool CanResume() { return ResumeSupported(); }
@@ -346,7 +347,9 @@ protected:
 
   // ---- Transfer engines (IdFTPTransfer.cpp) --------------------------------------------
   void InternalGet(const std::string& ACommand, TStream& ADest, bool AResume = false);
-  void InternalPut(const std::string& ACommand, TStream& ASource, bool AFromBeginning = true);
+  // Returns the text lines of the server's preliminary reply to the data command.
+  std::vector<std::string> InternalPut(const std::string& ACommand, TStream& ASource,
+                                       bool AFromBeginning = true);
   void FinalizeDataOperation();
   void SendSSCNOff();
   // The compressor checks every transfer in dmDeflate makes before sending anything.

@@ -10,6 +10,12 @@ namespace {
 constexpr const char* kMdtmSemicolonForm = "MDTM YYYYMMDDHHMMSS[+-TZ];filename";
 constexpr const char* kMdtmSpaceForm = "MDTM YYYYMMDDHHMMSS[+-TZ] filename";
 
+// "MDTM stamp name". Setting a time with MDTM has no RFC; 253 is the usual answer, but vsftpd,
+// which offers only this form, answers "213 File modification time set." once it has set it.
+void SendMdtmSet(TIdFTP& AFtp, const std::string& AStamp, const std::string& AFileName) {
+  AFtp.SendCmd("MDTM " + AStamp + " " + AFileName, {253, 213});
+}
+
 } // namespace
 
 void TIdFTP::Noop() { SendCmd("NOOP", {200}); }
@@ -142,14 +148,14 @@ void TIdFTP::SetModTime(const std::string& AFileName, TDateTime ALocalTime) {
   if (IsExtSupported("MFMT")) {
     SendCmd("MFMT " + LocalDateTimeToTimeStamp(ALocalTime, true) + " " + AFileName, {213});
   } else if (FeatLineIndex(kMdtmSemicolonForm) >= 0) {
-    SendCmd("MDTM " + LocalDateTimeToTimeStamp(ALocalTime, false) + " " + AFileName, {253});
+    SendMdtmSet(*this, LocalDateTimeToTimeStamp(ALocalTime, false), AFileName);
   } else if (UsesSpaceMdtmForm()) {
-    SendCmd("MDTM " + DateTimeToMdtmStamp(ALocalTime, false, true) + " " + AFileName, {253});
+    SendMdtmSet(*this, DateTimeToMdtmStamp(ALocalTime, false, true), AFileName);
   } else {
     const TDateTime serverTime = FTZInfo->GMTOffsetAvailable()
                                      ? ALocalTime - UtcOffsetOfLocalTime() + FTZInfo->GMTOffset()
                                      : ALocalTime;
-    SendCmd("MDTM " + DateTimeToMdtmStamp(serverTime, false, false) + " " + AFileName, {253});
+    SendMdtmSet(*this, DateTimeToMdtmStamp(serverTime, false, false), AFileName);
   }
 }
 
@@ -157,16 +163,15 @@ void TIdFTP::SetModTimeGMT(const std::string& AFileName, TDateTime AGMTTime) {
   if (IsExtSupported("MFMT")) {
     SendCmd("MFMT " + UtcDateTimeToTimeStamp(AGMTTime, true) + " " + AFileName, {213});
   } else if (FeatLineIndex(kMdtmSemicolonForm) >= 0) {
-    SendCmd("MDTM " + UtcDateTimeToTimeStamp(AGMTTime, false) + " " + AFileName, {253});
+    SendMdtmSet(*this, UtcDateTimeToTimeStamp(AGMTTime, false), AFileName);
   } else if (UsesSpaceMdtmForm()) {
-    SendCmd("MDTM " + DateTimeToMdtmStamp(AGMTTime + UtcOffsetOfLocalTime(), false, true) + " " +
-                AFileName,
-            {253});
+    SendMdtmSet(*this, DateTimeToMdtmStamp(AGMTTime + UtcOffsetOfLocalTime(), false, true),
+                AFileName);
   } else {
     const TDateTime serverTime = FTZInfo->GMTOffsetAvailable()
                                      ? AGMTTime + FTZInfo->GMTOffset()
                                      : AGMTTime + UtcOffsetOfLocalTime();
-    SendCmd("MDTM " + DateTimeToMdtmStamp(serverTime, false, false) + " " + AFileName, {253});
+    SendMdtmSet(*this, DateTimeToMdtmStamp(serverTime, false, false), AFileName);
   }
 }
 

@@ -227,15 +227,24 @@ void TIdFTP::SendPORT(const std::string& AIP, uint16_t APort) {
           {kCodeCommandOK});
 }
 
-// RFC 2428: "EPRT |1|127.0.0.1|50000|" or "EPRT |2|::1|50000|"; a refusal falls back to PORT
-// for the rest of the connection.
+// RFC 2428: "EPRT |1|127.0.0.1|50000|" or "EPRT |2|::1|50000|", the IPv6 address in its
+// RFC 5952 form (pyftpdlib compares the text with the control connection's peer and refuses
+// "0:0:0:0:0:0:0:1"). On IPv4 a refusal falls back to PORT for the rest of the connection;
+// PORT cannot carry an IPv6 address, so there the refusal is the error.
 void TIdFTP::SendEPRT(const std::string& AIP, uint16_t APort, TIdIPVersion AIPVersion) {
-  const int16_t code = SendCmd("EPRT |" + ProtocolNumber(AIPVersion) + "|" + AIP + "|" +
-                               std::to_string(APort) + "|");
-  if (code != kCodeCommandOK) {
-    SendPORT(AIP, APort);
-    FUsingExtDataPort = false;
+  const bool v6 = AIPVersion == Id_IPv6;
+  const std::string address = v6 ? CompressedIPv6Text(AIP) : AIP;
+  const int16_t code = SendCmd("EPRT |" + ProtocolNumber(AIPVersion) + "|" +
+                               (address.empty() ? AIP : address) + "|" + std::to_string(APort) +
+                               "|");
+  if (code == kCodeCommandOK) {
+    return;
   }
+  if (v6) {
+    RaiseExceptionForLastCmdResult();
+  }
+  SendPORT(AIP, APort);
+  FUsingExtDataPort = false;
 }
 
 // ---- The data connection -------------------------------------------------------------------

@@ -45,6 +45,18 @@ std::string FileNamePart(const std::string& APath) {
   return std::filesystem::path(APath).filename().string();
 }
 
+// The reply to STOU names the file it stores: "150 FILE: STOU.1", "125 FILE: ftpd.gv9_kiib",
+// or the first line of a multi-line 150 ("150-FILE: pureftpd.6b178ee8.ba.0000").
+std::string UniqueNameFromReply(const std::vector<std::string>& ALines) {
+  static constexpr std::string_view kFilePrefix = "FILE:";
+  for (const std::string& line : ALines) {
+    if (TextHasPrefix(line, kFilePrefix)) {
+      return Trim(std::string_view(line).substr(kFilePrefix.size()));
+    }
+  }
+  return {};
+}
+
 bool LocalFileExists(const std::string& AFile) {
   std::error_code error;
   return std::filesystem::exists(AFile, error);
@@ -99,15 +111,16 @@ void TIdFTP::Put(const std::string& ASourceFile, const std::string& ADestFile, b
   Put(stream, remote, AAppend);
 }
 
-void TIdFTP::StoreUnique(TStream& ASource) {
+std::string TIdFTP::StoreUnique(TStream& ASource) {
   NotifyBeforePut(ASource);
-  InternalPut("STOU", ASource, true);
+  const std::string name = UniqueNameFromReply(InternalPut("STOU", ASource, true));
   NotifyAfterPut();
+  return name;
 }
 
-void TIdFTP::StoreUnique(const std::string& ASourceFile) {
+std::string TIdFTP::StoreUnique(const std::string& ASourceFile) {
   TIdReadFileExclusiveStream stream(ASourceFile);
-  StoreUnique(stream);
+  return StoreUnique(stream);
 }
 
 // "REST 1" answered 350 means the server can restart transfers (RFC 3659 5); "REST 0" undoes
@@ -220,12 +233,14 @@ void TIdFTP::InternalGet(const std::string& ACommand, TStream& ADest, bool AResu
   }
 }
 
-void TIdFTP::InternalPut(const std::string& ACommand, TStream& ASource, bool AFromBeginning) {
+std::vector<std::string> TIdFTP::InternalPut(const std::string& ACommand, TStream& ASource,
+                                             bool AFromBeginning) {
   const TTransferRun run(*this);
   CheckCompressor();
   SendSSCNOff();
   ReportStatus(ftpTransfer, {RSFTPStatusStartTransfer});
   bool commandSent = false;
+  std::vector<std::string> preliminary;
   try {
     if (FPassive) {
       AnnounceTransfer(ACommand);
@@ -243,6 +258,7 @@ void TIdFTP::InternalPut(const std::string& ACommand, TStream& ASource, bool AFr
       SendCmd(ACommand, kStorPreliminaryActive);
       AcceptActiveDataChannel();
     }
+    preliminary = LastCmdResult().Text();
     StartDataChannelTLS();
     try {
       SendData(ASource, AFromBeginning);
@@ -258,11 +274,12 @@ void TIdFTP::InternalPut(const std::string& ACommand, TStream& ASource, bool AFr
     CloseDataChannelQuietly();
   } catch (...) {
     FinalizeAfterFailure(commandSent);
-    return;
+    return preliminary;
   }
   // The upload counts as done only once the final reply was read; a control connection that
   // closes before it is an error.
   FinalizeDataOperation();
+  return preliminary;
 }
 
 void TIdFTP::CloseDataChannelQuietly() {

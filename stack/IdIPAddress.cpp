@@ -103,6 +103,32 @@ std::string HexText(uint32_t AValue, bool AFourDigits) {
   return FormatInvariant(AFourDigits ? "%.4X" : "%X", {AValue});
 }
 
+struct ZeroRun {
+  size_t Start = 0;
+  size_t Length = 0;
+};
+
+// RFC 5952 4.2: the longest run of zero groups, the first one on a tie; runs of one group
+// are not shortened.
+ZeroRun LongestZeroRun(const TIdIPv6Address& AAddress) {
+  ZeroRun best;
+  ZeroRun current;
+  for (size_t i = 0; i < AAddress.size(); ++i) {
+    if (AAddress[i] != 0) {
+      current.Length = 0;
+      continue;
+    }
+    if (current.Length == 0) {
+      current.Start = i;
+    }
+    ++current.Length;
+    if (current.Length > best.Length) {
+      best = current;
+    }
+  }
+  return best.Length >= 2 ? best : ZeroRun{};
+}
+
 // Appends one hexadecimal group and its ":"; false when the text is not a group.
 bool AppendGroup(std::string_view AText, std::string& VOut) {
   uint32_t value = 0;
@@ -271,6 +297,29 @@ uint32_t IPv4TextToNumber(std::string_view AAddr, bool& VErr) {
     value = ((value << (8 * width)) | (number & mask)) & 0xFFFFFFFFu;
     --expected;
   }
+}
+
+std::string CompressedIPv6Text(std::string_view AAddr) {
+  TIdIPv6Address words{};
+  bool error = false;
+  IPv6TextToWords(AAddr, words, error);
+  if (error) {
+    return {};
+  }
+  const ZeroRun zeros = LongestZeroRun(words);
+  std::string out;
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (zeros.Length > 0 && i == zeros.Start) {
+      out += "::";
+      i += zeros.Length - 1;
+      continue;
+    }
+    if (!out.empty() && out.back() != ':') {
+      out += ':';
+    }
+    out += FormatInvariant("%x", {static_cast<uint32_t>(words[i])});
+  }
+  return out;
 }
 
 std::string IPv6WordsToText(const TIdIPv6Address& AAddress) {

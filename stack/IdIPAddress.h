@@ -31,6 +31,11 @@ void IPv6TextToAddress(std::string_view AAddr, TIdIPv6Address& VAddress);
 // Returns the host-order value; VErr is true when a part is not a number.
 uint32_t IPv4TextToNumber(std::string_view AAddr, bool& VErr);
 
+// The RFC 5952 text of an IPv6 address: lower-case groups without leading zeros, the longest
+// run of two or more zero groups (the first of equal runs) written as "::" ("::1"). Empty when
+// AAddr is not IPv6 text. Peers that compare address texts expect this form.
+std::string CompressedIPv6Text(std::string_view AAddr);
+
 // Eight groups of exactly four upper-case hexadecimal digits joined by ":".
 std::string IPv6WordsToText(const TIdIPv6Address& AAddress);
 

@@ -7,6 +7,7 @@
 #include "core/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
 #include "global/IdStream.h"
+#include "support/LoopbackSocket.h"
 #include "support/ScriptedFtpServer.h"
 
 namespace ftpc {
@@ -262,6 +263,41 @@ TEST(FtpActive, RefusedEprtFallsBackToPortForTheRestOfTheConnection) {
   ftp->Get("a", dest);
   ftp->Get("b", dest);
   EXPECT_EQ(dest.Size(), 2);
+  EXPECT_TRUE(server.Finished());
+}
+
+// Over IPv6 the address goes out in its short form, and a refused EPRT is the error: PORT has
+// no IPv6 form, so there is nothing to fall back to.
+TEST(FtpActive, EprtOverIPv6SendsTheShortAddressAndNeverFallsBackToPort) {
+  if (!test::ListenProblem("::1", 0).empty()) {
+    GTEST_SKIP() << "no IPv6 loopback";
+  }
+  ScriptedFtpServer server({.Address = "::1"});
+  Greet(server)
+      .ExpectPrefix("EPRT |2|::1|")
+      .Reply("200 ok")
+      .Expect("RETR a")
+      .Reply("150 go")
+      .DataSend("1")
+      .Reply("226 done")
+      .ExpectPrefix("EPRT |2|::1|")
+      .Reply("501 Rejected data connection to foreign address")
+      .Expect("NOOP")
+      .Reply("200 still here");
+  server.Start();
+  auto ftp = PlainSession(server);
+  ftp->SetIPVersion(Id_IPv6);
+  ftp->Connect();
+  TMemoryStream dest;
+  ftp->Get("a", dest);
+  EXPECT_EQ(dest.Size(), 1);
+  try {
+    ftp->Get("b", dest);
+    ADD_FAILURE() << "a refused EPRT must raise";
+  } catch (const EIdReplyRFCError& error) {
+    EXPECT_EQ(error.ErrorCode(), 501);
+  }
+  ftp->Noop();
   EXPECT_TRUE(server.Finished());
 }
 

@@ -1,66 +1,43 @@
 // Transfers against real FTP servers: byte-exact uploads and downloads in passive (PASV,
-// EPSV) and active (PORT, EPRT) mode, compared by checksum so memory stays constant.
-#include <fstream>
+// EPSV) and active (PORT, EPRT) mode over IPv4, and EPSV/EPRT over IPv6 (::1), compared by
+// checksum so memory stays constant.
+#include <algorithm>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ftp/IdFTP.h"
-#include "global/IdStream.h"
-#include "support/RealFtpServers.h"
+#include "support/RealFtpSession.h"
 #include "support/TempDir.h"
 #include "support/TestPattern.h"
 
 namespace ftpc {
 namespace {
 
-using test::RealFtpServer;
+using test::DataMode;
+using test::FileChecksumText;
+using test::PatternChecksumText;
 using test::RealServerKind;
-
-enum class DataMode { Pasv, Epsv, Port, Eprt };
 
 struct RealCase {
   RealServerKind Kind;
   DataMode Mode;
   uint64_t Size;
+  const char* Address = "127.0.0.1";
 };
 
-// Read with a plain stream: the server may still hold its own lock on a file it just stored.
-std::string FileChecksumText(const std::string& APath) {
-  std::ifstream stream(APath, std::ios::binary);
-  test::Fnv1a64 hash;
-  std::vector<char> block(1 << 16);
-  uint64_t size = 0;
-  while (stream) {
-    stream.read(block.data(), static_cast<std::streamsize>(block.size()));
-    const auto got = static_cast<size_t>(stream.gcount());
-    hash.Update(block.data(), got);
-    size += got;
-  }
-  return std::to_string(hash.Value()) + "/" + std::to_string(size);
-}
-
-std::string PatternChecksumText(uint64_t ASize) {
-  return std::to_string(test::PatternChecksum(ASize)) + "/" + std::to_string(ASize);
-}
-
-std::unique_ptr<TIdFTP> LoggedIn(const RealFtpServer& AServer, DataMode AMode) {
-  auto ftp = std::make_unique<TIdFTP>();
-  ftp->SetHost(AServer.Address());
-  ftp->SetPort(AServer.Port());
-  ftp->SetUsername(RealFtpServer::kUser);
-  ftp->SetPassword(RealFtpServer::kPassword);
-  ftp->SetTransferType(ftBinary);
-  ftp->SetPassive(AMode == DataMode::Pasv || AMode == DataMode::Epsv);
-  ftp->SetUseExtensionDataPort(AMode == DataMode::Epsv || AMode == DataMode::Eprt);
-  ftp->Connect();
-  return ftp;
+std::string RealCaseName(const ::testing::TestParamInfo<RealCase>& AInfo) {
+  std::string name = test::RealServerName(AInfo.param.Kind);
+  name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+  return name + "_" + test::DataModeName(AInfo.param.Mode) + "_" +
+         std::to_string(AInfo.param.Size) +
+         (std::string(AInfo.param.Address).find(':') != std::string::npos ? "_IPv6" : "");
 }
 
 class RealTransfer : public ::testing::TestWithParam<RealCase> {};
 
 TEST_P(RealTransfer, UploadThenDownloadIsByteExact) {
-  auto server = test::StartRealFtpServerOrSkip(GetParam().Kind);
+  auto server = test::StartRealFtpServerOrSkip(GetParam().Kind, {.Address = GetParam().Address});
   if (!server) {
     return;
   }
@@ -68,7 +45,7 @@ TEST_P(RealTransfer, UploadThenDownloadIsByteExact) {
   const std::string source = local.Path() + "/source.bin";
   const std::string back = local.Path() + "/back.bin";
   ASSERT_TRUE(test::WritePatternFile(source, GetParam().Size));
-  auto ftp = LoggedIn(*server, GetParam().Mode);
+  auto ftp = test::LoggedInSession(*server, GetParam().Mode);
   ftp->Put(source, "data.bin");
   EXPECT_EQ(FileChecksumText(server->RootDir() + "/data.bin"),
             PatternChecksumText(GetParam().Size));
@@ -91,11 +68,17 @@ std::vector<RealCase> RealCases() {
     // The large case on two modes per server keeps the suite's run time modest.
     cases.push_back({kind, DataMode::Epsv, uint64_t{100} << 20});
     cases.push_back({kind, DataMode::Port, uint64_t{100} << 20});
+    // PASV and PORT have no IPv6 form; every server takes EPSV and EPRT on ::1.
+    for (const DataMode mode : {DataMode::Epsv, DataMode::Eprt}) {
+      for (const uint64_t size : {uint64_t{0}, uint64_t{1} << 20}) {
+        cases.push_back({kind, mode, size, "::1"});
+      }
+    }
   }
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, RealTransfer, ::testing::ValuesIn(RealCases()));
+INSTANTIATE_TEST_SUITE_P(Servers, RealTransfer, ::testing::ValuesIn(RealCases()), RealCaseName);
 
 TEST(RealTransferResume, PartialDownloadIsCompleted) {
   auto server = test::StartRealFtpServerOrSkip(RealServerKind::Proftpd);
@@ -107,7 +90,7 @@ TEST(RealTransferResume, PartialDownloadIsCompleted) {
   test::TempDir local;
   const std::string part = local.Path() + "/part.bin";
   ASSERT_TRUE(test::WritePatternFile(part, kSize / 3));
-  auto ftp = LoggedIn(*server, DataMode::Epsv);
+  auto ftp = test::LoggedInSession(*server, DataMode::Epsv);
   ASSERT_TRUE(ftp->ResumeSupported());
   ftp->Get("whole.bin", part, false, true);
   EXPECT_EQ(FileChecksumText(part), PatternChecksumText(kSize));

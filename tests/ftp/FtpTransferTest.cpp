@@ -159,6 +159,42 @@ TEST(FtpUpload, AppendSendsFromTheStreamPosition) {
   EXPECT_EQ(server.Uploads()[0].Bytes, bytes.substr(100));
 }
 
+struct UniqueNameCase {
+  const char* Preliminary;
+  const char* Name;
+};
+
+class StoreUniqueName : public ::testing::TestWithParam<UniqueNameCase> {};
+
+TEST_P(StoreUniqueName, ComesFromThePreliminaryReply) {
+  ScriptedFtpServer server;
+  Greet(server)
+      .Expect("PASV")
+      .ReplyPasv()
+      .Expect("STOU")
+      .Reply(GetParam().Preliminary)
+      .DataReceive()
+      .Reply("226 Transfer complete");
+  server.Start();
+  auto ftp = PlainSession(server);
+  ftp->Connect();
+  TMemoryStream source;
+  source.Write("unique", 6);
+  EXPECT_EQ(ftp->StoreUnique(source), GetParam().Name);
+  ASSERT_TRUE(server.Finished());
+  ASSERT_EQ(server.Uploads().size(), 1u);
+  EXPECT_EQ(server.Uploads()[0].Bytes, "unique");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, StoreUniqueName,
+    ::testing::Values(UniqueNameCase{"150 FILE: STOU.1", "STOU.1"},
+                      UniqueNameCase{"125 file:  spaced name.txt ", "spaced name.txt"},
+                      UniqueNameCase{"150-Opening data connection\n150 FILE: second.line",
+                                     "second.line"},
+                      UniqueNameCase{"150 Opening BINARY mode data connection", ""},
+                      UniqueNameCase{"150 FILE:", ""}));
+
 // The bytes went out, but the control connection closed before the final reply: the server
 // never confirmed the file, so the upload must not count as done.
 TEST(FtpUpload, ControlCloseBeforeFinalReplyIsAnError) {

@@ -34,6 +34,27 @@ TEST(CanonicalIPv6Text, WritesEveryAcceptedFormInCanonicalForm) {
   }
 }
 
+TEST(CompressedIPv6Text, WritesTheRfc5952Form) {
+  const TextCase cases[] = {
+      {"0:0:0:0:0:0:0:1", "::1"},
+      {"0:0:0:0:0:0:0:0", "::"},
+      {"1:0:0:0:0:0:0:0", "1::"},
+      {"FE80:0000:0:0:0:0:0:0A01", "fe80::a01"},
+      // Equal runs: the first is shortened; a single zero group stays.
+      {"2001:db8:0:0:1:0:0:1", "2001:db8::1:0:0:1"},
+      {"2001:db8:0:1:1:1:1:1", "2001:db8:0:1:1:1:1:1"},
+      // A longer later run wins.
+      {"1:0:0:2:0:0:0:3", "1:0:0:2::3"},
+      {"1:2:3:4:5:6:7:8", "1:2:3:4:5:6:7:8"},
+      {"::ffff:127.0.0.1", "::ffff:7f00:1"},
+      {"127.0.0.1", ""},
+      {"1::2::3", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CompressedIPv6Text(c.Input), c.Expected) << c.Input;
+  }
+}
+
 TEST(CanonicalIPv6Text, RejectsTextThatIsNoIPv6Address) {
   const char* const rejected[] = {
       "",
