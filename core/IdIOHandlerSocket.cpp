@@ -21,6 +21,7 @@ TIdIOHandlerSocket::TIdIOHandlerSocket(TIdInitializerComponent* AOwner) : TIdIOH
 // handler itself.
 TIdIOHandlerSocket::~TIdIOHandlerSocket() {
   ReleaseTransparentProxy();
+  FPublishedBinding.store(nullptr, std::memory_order_release);
   FBinding.reset();
 }
 
@@ -37,6 +38,7 @@ void TIdIOHandlerSocket::Open() {
   TIdIOHandler::Open();
   if (FBinding == nullptr) {
     FBinding = std::make_unique<TIdSocketHandle>();
+    FPublishedBinding.store(FBinding.get(), std::memory_order_release);
   } else {
     FBinding->Reset(true);
   }

@@ -3,6 +3,7 @@
 // the connect itself comes from TIdIOHandlerStack.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -42,7 +43,8 @@ public:
   void SetDestination(const std::string& AValue) override;
 
   // ---- Properties ----------------------------------------------------------------------
-  TIdSocketHandle* Binding() const { return FBinding.get(); }
+  // Safe to call from another thread while this one opens the handler (see FPublishedBinding).
+  TIdSocketHandle* Binding() const { return FPublishedBinding.load(std::memory_order_acquire); }
   const std::string& BoundIP() const { return FBoundIP; }
   void SetBoundIP(const std::string& AValue) { FBoundIP = AValue; }
   TIdPort BoundPort() const { return FBoundPort; }
@@ -86,6 +88,9 @@ protected:
 
 private:
   std::unique_ptr<TIdSocketHandle> FBinding;
+  // FBinding's object, published once it is built: a thread that aborts a transfer reads the
+  // binding while the transferring thread may be creating it in Open.
+  std::atomic<TIdSocketHandle*> FPublishedBinding{nullptr};
   std::string FBoundIP;
   TIdPort FBoundPort = 0;
   TIdPort FBoundPortMax = 0;

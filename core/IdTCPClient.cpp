@@ -59,6 +59,7 @@ void TIdConnectThread::WaitFor() {
 namespace {
 
 constexpr int32_t kConnectSliceMs = 125;
+constexpr uint32_t kShutdownRetryMs = 10;
 
 int32_t ConnectSlice() {
   if (TIdAntiFreezeBase::ShouldUse()) {
@@ -89,6 +90,20 @@ void WaitForConnect(TIdConnectThread& AThread, int32_t ATimeout) {
   }
 }
 
+// Ends a connect that took too long. A shutdown wakes a blocked connect; it is repeated
+// because a connect thread that has not yet entered the connect would miss a single one. The
+// socket is closed only once that thread is done with it: closed earlier, its number could be
+// handed to a new socket elsewhere in the process, which the late connect would then use.
+void EndPendingConnect(TIdConnectThread& AThread, TIdIOHandlerSocket& AHandler) {
+  AThread.Terminate();
+  while (!AThread.Terminated()) {
+    AHandler.Binding()->Shutdown(Id_SD_Both);
+    AThread.WaitForTermination(kShutdownRetryMs);
+  }
+  AThread.WaitFor();
+  AHandler.Close();
+}
+
 } // namespace
 
 void TimedConnect(TIdIOHandlerSocket& AHandler, int32_t ATimeout) {
@@ -98,9 +113,7 @@ void TimedConnect(TIdIOHandlerSocket& AHandler, int32_t ATimeout) {
   TIdConnectThread thread(AHandler.Binding());
   WaitForConnect(thread, ATimeout);
   if (!thread.Terminated()) {
-    thread.Terminate();
-    AHandler.Close(); // closing the socket ends the pending connect
-    thread.WaitFor();
+    EndPendingConnect(thread, AHandler);
     throw EIdConnectTimeout(std::string(RSConnectTimeout));
   }
   thread.WaitFor();

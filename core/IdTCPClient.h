@@ -38,8 +38,8 @@ public:
 
   // Set by the body as its last action: the connect has ended, one way or another.
   bool Terminated() const { return FTerminated.load(std::memory_order_acquire); }
-  // Asks the thread to end. The blocking connect does not look at it; closing the socket
-  // under the connect is what ends it.
+  // Asks the thread to end. The blocking connect does not look at it; shutting the socket
+  // down under the connect is what ends it.
   void Terminate() { FTerminateRequested.store(true, std::memory_order_release); }
   // Waits until Terminated or AMilliseconds have passed; returns Terminated.
   bool WaitForTermination(uint32_t AMilliseconds);
@@ -66,9 +66,9 @@ private:
 
 // Connects AHandler's socket within ATimeout milliseconds (-1 or -2: no limit) on a connect
 // thread, polled in 125 ms slices with the idle-processing hook running in between. A connect
-// still pending at the limit is ended by closing the handler, then EIdConnectTimeout is
-// raised; a failure of the connect is raised as EIdSocketError (with its code) or
-// EIdConnectException.
+// still pending at the limit is ended by shutting its socket down, then the handler is closed
+// and EIdConnectTimeout is raised; a failure of the connect is raised as EIdSocketError (with
+// its code) or EIdConnectException.
 void TimedConnect(TIdIOHandlerSocket& AHandler, int32_t ATimeout);
 
 class TIdTCPClientCustom : public TIdTCPConnection {

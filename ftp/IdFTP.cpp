@@ -213,34 +213,47 @@ void TIdFTP::ShutDownDataChannel() {
   if (auto* listener = dynamic_cast<TIdSimpleServer*>(FDataChannel.get())) {
     listener->Abort();
   }
+  // The transferring thread may close the socket at any moment; the handle's own shutdown
+  // keeps a closed socket's number, perhaps already reused, from being shut down.
   TIdIOHandlerSocket* socket = FDataChannel->Socket();
-  if (socket != nullptr && socket->Binding() != nullptr && socket->BindingAllocated()) {
-    GStack()->WSShutdown(socket->Binding()->Handle(), Id_SD_Both);
+  if (socket != nullptr && socket->Binding() != nullptr) {
+    socket->Binding()->Shutdown(Id_SD_Both);
   }
 }
 
 // The flag is set before ABOR goes out: a server may drop the data connection as soon as it
 // reads ABOR, and the transferring thread must take that failure as the abort, not as an error.
-// The lock keeps the data connection alive until it is shut down. Connected() is not asked:
-// it reads from the control connection, which the transferring thread may be reading.
+// The lock keeps the data connection alive until it is shut down. While a transfer runs, its
+// thread owns the control connection's input: this thread only writes ABOR and must not read
+// (Connected() would).
 void TIdFTP::Abort() {
-  bool transferRunning = false;
   {
     const std::lock_guard guard(FDataChannelLock);
-    transferRunning = FDataChannel != nullptr;
-    if (transferRunning) {
+    if (FDataChannel != nullptr) {
       FAbortFlag->SetValue(true);
-    }
-    if (IOHandler() != nullptr && IOHandler()->Opened()) {
-      SendAbortLine();
-    }
-    if (transferRunning) {
+      try {
+        if (IOHandler() != nullptr && IOHandler()->Opened()) {
+          SendAbortLine();
+        }
+      } catch (...) {
+        // Without a control connection the transfer must still end.
+        ShutDownDataChannel();
+        throw;
+      }
       ShutDownDataChannel();
+      return;
+    }
+    if (FTransferRunning) {
+      // Before its data connection exists or after it is released, the transfer's thread is
+      // sending commands or reading replies on the control connection: there is nothing to
+      // abort, and writing or reading here would interleave with that thread.
+      return;
     }
   }
-  if (!transferRunning) {
-    GetResponse();
+  if (Connected()) {
+    SendAbortLine();
   }
+  GetResponse();
 }
 
 void TIdFTP::SendAbortLine() {

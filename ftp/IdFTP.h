@@ -93,7 +93,8 @@ public:
   using TIdTCPClientCustom::Connect;
   // The same as Disconnect with peer notification: QUIT, then close.
   void Quit() { Disconnect(true); }
-  // Writes ABOR, closes the data connection; see the .cpp for the reply handling.
+  // Writes ABOR, shuts the data connection down; see the .cpp for the reply handling. From
+  // another thread it acts only while the transfer's data connection exists.
   virtual void Abort();
   // Shuts the data connection, if any, down without notifying the peer; the transfer's
   // wrap-up closes and frees it. Safe from another thread.
@@ -323,7 +324,8 @@ protected:
   void OpenActiveDataChannel();
   // Waits ListenTimeout for the server's connection on the active-mode listener.
   void AcceptActiveDataChannel();
-  void InitDataChannel();
+  // Gives a new data connection its I/O handler and the control connection's settings.
+  void InitDataChannel(TIdTCPConnection& AChannel);
   void DoTryNATFastTrack();
   // The host and port of the last 227 reply (PASV, CPSV); the address pieces must be decimal
   // numbers 0..255 (EIdFTPServerSentInvalidAddress otherwise).
@@ -336,6 +338,17 @@ protected:
   void SetDataChannel(std::unique_ptr<TIdTCPConnection> AChannel);
   // KillDataChannel's work; the caller holds FDataChannelLock.
   void ShutDownDataChannel();
+  // Marks a transfer as running for Abort on another thread, for as long as it lives.
+  class TTransferRun {
+  public:
+    explicit TTransferRun(TIdFTP& AFTP);
+    ~TTransferRun();
+    TTransferRun(const TTransferRun&) = delete;
+    TTransferRun& operator=(const TTransferRun&) = delete;
+
+  private:
+    TIdFTP& FFTP;
+  };
 
   // ---- Transfer engines (IdFTPTransfer.cpp) --------------------------------------------
   void InternalGet(const std::string& ACommand, TStream& ADest, bool AResume = false);
@@ -401,6 +414,8 @@ protected:
   std::unique_ptr<TIdTCPConnection> FDataChannel;
   // Orders the data connection's creation and release against Abort on another thread.
   TIdCriticalSection FDataChannelLock;
+  // A Get or Put runs, from its first command to its last reply; guarded by FDataChannelLock.
+  bool FTransferRunning = false;
   std::string FDirFormat;
   TNotifyEvent FOnAfterClientLogin;
   TNotifyEvent FOnBeforeGet;

@@ -249,26 +249,25 @@ void TIdFTP::SendEPRT(const std::string& AIP, uint16_t APort, TIdIPVersion AIPVe
 
 // ---- The data connection -------------------------------------------------------------------
 
-void TIdFTP::InitDataChannel() {
-  TIdTCPConnection& channel = *FDataChannel;
+void TIdFTP::InitDataChannel(TIdTCPConnection& AChannel) {
   auto* controlTLS = dynamic_cast<TIdSSLIOHandlerSocketBase*>(IOHandler());
   if (FDataPortProtection == ftpdpsPrivate && controlTLS != nullptr) {
     std::unique_ptr<TIdSSLIOHandlerSocketBase> clone = controlTLS->Clone();
     clone->SetPassThrough(true);
-    channel.SetIOHandler(clone.release());
-    channel.SetManagedIOHandler(true);
+    AChannel.SetIOHandler(clone.release());
+    AChannel.SetManagedIOHandler(true);
   } else {
-    channel.CreateIOHandler();
+    AChannel.CreateIOHandler();
   }
-  TIdIOHandler& data = *channel.IOHandler();
-  auto* client = dynamic_cast<TIdTCPClientCustom*>(&channel);
+  TIdIOHandler& data = *AChannel.IOHandler();
+  auto* client = dynamic_cast<TIdTCPClientCustom*>(&AChannel);
   if (client != nullptr && IOHandler() != nullptr) {
     // The client pushes its own settings into the handler when it connects.
     client->SetConnectTimeout(IOHandler()->ConnectTimeout());
   }
-  if (channel.Socket() != nullptr && Socket() != nullptr) {
-    channel.Socket()->SetTransparentProxy(Socket()->TransparentProxy());
-    channel.Socket()->SetIPVersion(Socket()->IPVersion());
+  if (AChannel.Socket() != nullptr && Socket() != nullptr) {
+    AChannel.Socket()->SetTransparentProxy(Socket()->TransparentProxy());
+    AChannel.Socket()->SetIPVersion(Socket()->IPVersion());
     if (client != nullptr) {
       client->SetIPVersion(Socket()->IPVersion());
     }
@@ -282,11 +281,12 @@ void TIdFTP::InitDataChannel() {
     data.SetRecvBufferSize(IOHandler()->RecvBufferSize());
   }
   data.SetLargeStream(true);
-  channel.SetWorkTarget(this);
+  AChannel.SetWorkTarget(this);
 }
 
-// The old connection is destroyed outside the lock, so that its events cannot deadlock with
-// an Abort on another thread.
+// A new connection is stored only once its I/O handler is set up: from then on Abort may look
+// at it from another thread. The old connection is destroyed outside the lock, so that its
+// events cannot deadlock with an Abort on another thread.
 void TIdFTP::SetDataChannel(std::unique_ptr<TIdTCPConnection> AChannel) {
   {
     const std::lock_guard guard(FDataChannelLock);
@@ -305,8 +305,8 @@ void TIdFTP::OpenPassiveDataChannel() {
 void TIdFTP::OpenPassiveDataChannelTo(std::string AHost, uint16_t APort) {
   auto client = std::make_unique<TIdTCPClient>();
   TIdTCPClient& channel = *client;
+  InitDataChannel(channel);
   SetDataChannel(std::move(client));
-  InitDataChannel();
   if (FPassiveUseControlHost && Socket() != nullptr && Socket()->Binding() != nullptr) {
     AHost = Socket()->Binding()->PeerIP();
   }
@@ -321,8 +321,8 @@ void TIdFTP::OpenPassiveDataChannelTo(std::string AHost, uint16_t APort) {
 void TIdFTP::OpenActiveDataChannel() {
   auto server = std::make_unique<TIdSimpleServer>();
   TIdSimpleServer& listener = *server;
+  InitDataChannel(listener);
   SetDataChannel(std::move(server));
-  InitDataChannel();
   if (Socket() != nullptr) {
     listener.SetIPVersion(Socket()->IPVersion());
     if (Socket()->Binding() != nullptr) {

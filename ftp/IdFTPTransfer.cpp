@@ -137,6 +137,17 @@ bool TIdFTP::ResumeSupported() {
 
 // ---- Engines -------------------------------------------------------------------------------
 
+TIdFTP::TTransferRun::TTransferRun(TIdFTP& AFTP) : FFTP(AFTP) {
+  const std::lock_guard guard(FFTP.FDataChannelLock);
+  FFTP.FTransferRunning = true;
+  FFTP.FAbortFlag->SetValue(false);
+}
+
+TIdFTP::TTransferRun::~TTransferRun() {
+  const std::lock_guard guard(FFTP.FDataChannelLock);
+  FFTP.FTransferRunning = false;
+}
+
 void TIdFTP::CheckCompressor() {
   if (FCurrentTransferMode != dmDeflate) {
     return;
@@ -190,7 +201,7 @@ void TIdFTP::SendData(TStream& ASource, bool AFromBeginning) {
 }
 
 void TIdFTP::InternalGet(const std::string& ACommand, TStream& ADest, bool AResume) {
-  FAbortFlag->SetValue(false);
+  const TTransferRun run(*this);
   CheckCompressor();
   ReportStatus(ftpTransfer, {RSFTPStatusStartTransfer});
   bool commandSent = false;
@@ -225,7 +236,7 @@ void TIdFTP::InternalGet(const std::string& ACommand, TStream& ADest, bool AResu
 
 std::vector<std::string> TIdFTP::InternalPut(const std::string& ACommand, TStream& ASource,
                                              bool AFromBeginning) {
-  FAbortFlag->SetValue(false);
+  const TTransferRun run(*this);
   CheckCompressor();
   SendSSCNOff();
   ReportStatus(ftpTransfer, {RSFTPStatusStartTransfer});

@@ -61,6 +61,13 @@ void TIdSocketHandle::CloseSocket() {
   SetHandle(Id_INVALID_SOCKET);
 }
 
+void TIdSocketHandle::Shutdown(int AHow) {
+  const std::lock_guard guard(FConnectionHandle);
+  if (HandleAllocated()) {
+    Stack().WSShutdown(FHandle.load(), AHow);
+  }
+}
+
 // ---- Binding ---------------------------------------------------------------------------------
 
 void TIdSocketHandle::Bind() {

@@ -40,6 +40,10 @@ public:
   void AllocateSocket(int ASocketType = Id_SOCK_STREAM, int AProtocol = Id_IPPROTO_IP);
   // Shuts down and closes the socket; safe while another thread is inside Connect.
   virtual void CloseSocket();
+  // Shuts the socket down without closing it, which wakes a thread blocked on it; does
+  // nothing when no socket is allocated. Safe from another thread: the socket cannot be
+  // closed, and its number handed to a new socket, while this runs.
+  void Shutdown(int AHow);
   // Binds to IP/Port; with Port 0 and both range ends set, tries the range from the top.
   // Raises EIdCouldNotBindSocket, EIdInvalidPortRange or EIdCanNotBindPortInRange.
   void Bind();
@@ -132,7 +136,8 @@ private:
   std::unique_ptr<TIdSocketList> FReadSocketList;
   bool FOverLapped = false;
   TIdIPVersion FIPVersion = Id_IPv4;
-  // Orders closing the socket against the binding update at the end of a connect.
+  // Orders closing the socket against the binding update at the end of a connect and against
+  // a shutdown from another thread.
   TIdCriticalSection FConnectionHandle;
   bool FBroadcastEnabled = false;
 };

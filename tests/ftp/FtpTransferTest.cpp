@@ -318,5 +318,45 @@ TEST(FtpAbort, FromAnotherThreadReadsBothReplies) {
   EXPECT_TRUE(server.Finished());
 }
 
+// An Abort that comes after the data connection was released finds nothing to abort: the
+// transferring thread is reading the final reply, so Abort must neither write nor read.
+TEST(FtpAbort, FromAnotherThreadAfterTheDataPhaseLeavesTheControlConnectionAlone) {
+  ScriptedFtpServer server;
+  Greet(server)
+      .Expect("PASV")
+      .ReplyPasv()
+      .Expect("RETR f")
+      .Reply("150 go")
+      .DataSend("all bytes")
+      .Stall()
+      .Reply("226 done")
+      .Expect("NOOP")
+      .Reply("200 ok");
+  server.Start();
+  auto ftp = PlainSession(server);
+  ftp->Connect();
+  std::promise<void> finishing;
+  bool signalled = false;
+  ftp->SetOnStatus([&](TObject*, TIdStatus, const std::string& AText) {
+    if (AText == RSFTPStatusDoneTransfer && !signalled) {
+      signalled = true;
+      finishing.set_value();
+    }
+  });
+  std::thread aborter([&] {
+    if (finishing.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready) {
+      ftp->Abort();
+    }
+    server.Release();
+  });
+  TMemoryStream dest;
+  EXPECT_NO_THROW(ftp->Get("f", dest));
+  aborter.join();
+  EXPECT_TRUE(signalled);
+  EXPECT_EQ(dest.Size(), 9);
+  EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
+  EXPECT_TRUE(server.Finished());
+}
+
 } // namespace
 } // namespace ftpc

@@ -369,7 +369,7 @@ bool ConnectPendingTo(TIdPort APort) {
   return false;
 }
 
-TEST(SocketHandleConnect, CloseFromAnotherThreadEndsAPendingConnect) {
+void EndPendingConnectWith(void (*AEnd)(TIdSocketHandle&), bool AStillAllocated) {
   // A listener whose queue is full drops further handshakes, so a connect stays pending.
   TIdSocketHandle listener;
   listener.AllocateSocket();
@@ -392,13 +392,43 @@ TEST(SocketHandleConnect, CloseFromAnotherThreadEndsAPendingConnect) {
       raised = true;
     }
   });
-  // Close once the handshake is under way (or after a bound, which tests the same lock).
+  // End it once the handshake is under way (or after a bound, which tests the same lock).
   WaitUntil([&] { return ConnectPendingTo(listener.Port()); }, std::chrono::seconds(2));
-  pending.CloseSocket();
+  AEnd(pending);
   connector.join();
   EXPECT_TRUE(raised);
-  EXPECT_FALSE(pending.HandleAllocated());
-  EXPECT_EQ(pending.Port(), 0) << "the binding was updated after the close";
+  EXPECT_EQ(pending.HandleAllocated(), AStillAllocated);
+  if (!AStillAllocated) {
+    EXPECT_EQ(pending.Port(), 0) << "the binding was updated after the close";
+  }
+}
+
+// Either way of ending a connect from another thread wakes it; only the close frees the socket.
+TEST(SocketHandleConnect, CloseOrShutdownFromAnotherThreadEndsAPendingConnect) {
+  struct Case {
+    const char* Name;
+    void (*End)(TIdSocketHandle&);
+    bool StillAllocated;
+  };
+  const Case cases[] = {
+      {"close", [](TIdSocketHandle& AHandle) { AHandle.CloseSocket(); }, false},
+      {"shutdown", [](TIdSocketHandle& AHandle) { AHandle.Shutdown(Id_SD_Both); }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EndPendingConnectWith(c.End, c.StillAllocated);
+  }
+}
+
+TEST_P(SocketHandleLoopback, ShutdownWakesAReaderAndKeepsTheSocketUntilClosed) {
+  std::thread stopper([this] { FServer.Shutdown(Id_SD_Both); });
+  EXPECT_TRUE(FServer.Readable(5000));
+  stopper.join();
+  TBytes buffer(4);
+  EXPECT_EQ(FServer.Receive(buffer), 0);
+  EXPECT_TRUE(FServer.HandleAllocated());
+  FServer.CloseSocket();
+  EXPECT_NO_THROW(FServer.Shutdown(Id_SD_Both)) << "no socket: nothing to shut down";
 }
 
 } // namespace
