@@ -43,6 +43,9 @@ make_file "$root/one.bin" 1
 make_file "$root/small.bin" 1M
 head -c 1 /dev/zero > "$root/one.bin"
 make_file "$work/upload.bin" "${size_mib}M"
+# The first read of a sparse file fills the page cache with its holes: do it before any client
+# runs, so the first client measured does not pay for it.
+cat "$root/big.bin" "$work/upload.bin" > /dev/null
 
 # One client command per scenario; $out is the local destination, removed before each run.
 download_cmd() {  # client remote out
@@ -99,12 +102,24 @@ measure() {  # scenario client out command (out "-": nothing to remove)
   [ "$3" = - ] || rm -f "$3"
   local t=$work/time.txt
   /usr/bin/time -f "%e %U %S %M" -o "$t" bash -c "$4" >/dev/null 2>&1 || true
+  # Removed at once, the file's dirty pages are dropped before the kernel starts writing them
+  # back: no run pays for the disk writes of the runs before it.
+  [ "$3" = - ] || rm -f "$3"
   echo "$1 $2 $(tail -1 "$t")" >> "$results"
+}
+
+# Each run starts the client order one place further on, so no client is always first.
+rotate() {  # run words...: the words rotated left by run-1 places
+  local shift=$(( ($1 - 1) % ($# - 1) ))
+  shift
+  local words=("$@")
+  echo "${words[@]:shift}" "${words[@]:0:shift}"
 }
 
 for run in $(seq "$runs"); do
   echo "run $run of $runs" >&2
-  for client in tool curl lftp; do
+  clients=$(rotate "$run" tool curl lftp)
+  for client in $clients; do
     measure download-file "$client" "$work/down.bin" "$(download_cmd "$client" big.bin "$work/down.bin")"
   done
   start_plain_sender
@@ -112,14 +127,17 @@ for run in $(seq "$runs"); do
   wait "$plain_sender"   # not a bare wait: vsftpd is a background job too
   # The tool never writes into an existing file such as /dev/null: the library's own client
   # (row "lib") stands in for it there.
-  measure download-null lib - "$null_get $address $user $password big.bin"
-  for client in curl lftp; do
-    measure download-null "$client" - "$(download_cmd "$client" big.bin /dev/null)"
+  for client in $(rotate "$run" lib curl lftp); do
+    if [ "$client" = lib ]; then
+      measure download-null lib - "$null_get $address $user $password big.bin"
+    else
+      measure download-null "$client" - "$(download_cmd "$client" big.bin /dev/null)"
+    fi
   done
-  for client in tool curl lftp; do
+  for client in $clients; do
     measure upload "$client" "$root/up-$client.bin" "$(upload_cmd "$client" "$work/upload.bin" "up-$client.bin")"
   done
-  for client in tool curl lftp; do
+  for client in $clients; do
     measure one-byte "$client" "$work/one.out" "$(download_cmd "$client" one.bin "$work/one.out")"
   done
   measure rss-1MiB tool "$work/small.out" "$(download_cmd tool small.bin "$work/small.out")"
