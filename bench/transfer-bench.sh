@@ -147,6 +147,7 @@ rm -f "$work/down.bin" "$root"/up-*.bin
 # Peak RSS of the tool for a large file: does memory grow with the file?
 if [ "$(df --output=avail -k "$work" | tail -1)" -gt $(( (big_mib + 512) * 1024 )) ]; then
   make_file "$root/huge.bin" "${big_mib}M"
+  cat "$root/huge.bin" > /dev/null
   measure "rss-${big_mib}MiB" tool "$work/huge.out" "$(download_cmd tool huge.bin "$work/huge.out")"
   rm -f "$work/huge.out" "$root/huge.bin"
 else
