@@ -14,16 +14,55 @@
 namespace ftpc {
 namespace {
 
-using test::Lines;
+using test::ConnectedSession;
 using test::Greet;
+using test::OpenData;
 using test::PlainSession;
 using test::ScriptedFtpServer;
+
+// A connected session of AServer with the extended data port commands (EPSV/EPRT) on.
+std::unique_ptr<TIdFTP> ExtendedSession(ScriptedFtpServer& AServer, bool APassive = true) {
+  AServer.Start();
+  auto ftp = PlainSession(AServer, APassive);
+  ftp->SetUseExtensionDataPort(true);
+  ftp->Connect();
+  return ftp;
+}
+
+// Downloads ARemote into memory; returns how many bytes came.
+int64_t DownloadedSize(TIdFTP& AFtp, const std::string& ARemote) {
+  TMemoryStream dest;
+  AFtp.Get(ARemote, dest);
+  return dest.Size();
+}
+
+// A RETR of ARemote answered 150, its bytes and 226.
+ScriptedFtpServer& Retrieve(ScriptedFtpServer& AServer, const std::string& ARemote,
+                            const std::string& ABytes) {
+  return AServer.Expect("RETR " + ARemote).Reply("150 go").DataSend(ABytes).Reply("226 done");
+}
 
 // Exposes the reply parsers so that reply texts can be checked without a server.
 class ParsingFTP : public TIdFTP {
 public:
-  using TIdFTP::ParseEPSVReply;
-  using TIdFTP::ParsePASVReply;
+  // The host and port a 227 reply with AText announces.
+  std::pair<std::string, uint16_t> Pasv(const std::string& AText) {
+    return Parse(227, AText, &ParsingFTP::ParsePASVReply);
+  }
+  // The host and port a 229 reply with AText announces.
+  std::pair<std::string, uint16_t> Epsv(const std::string& AText) {
+    return Parse(229, AText, &ParsingFTP::ParseEPSVReply);
+  }
+
+private:
+  using Parser = void (ParsingFTP::*)(std::string&, uint16_t&);
+  std::pair<std::string, uint16_t> Parse(int ACode, const std::string& AText, Parser AParser) {
+    LastCmdResult().SetReply(ACode, AText);
+    std::string host;
+    uint16_t port = 0;
+    (this->*AParser)(host, port);
+    return {host, port};
+  }
 };
 
 struct PasvCase {
@@ -36,10 +75,7 @@ class PasvReply : public ::testing::TestWithParam<PasvCase> {};
 
 TEST_P(PasvReply, GivesHostAndPort) {
   ParsingFTP ftp;
-  ftp.LastCmdResult().SetReply(227, GetParam().Line);
-  std::string host;
-  uint16_t port = 0;
-  ftp.ParsePASVReply(host, port);
+  const auto [host, port] = ftp.Pasv(GetParam().Line);
   EXPECT_EQ(host, GetParam().Host);
   EXPECT_EQ(port, GetParam().Port);
 }
@@ -58,10 +94,7 @@ class PasvBadHost : public ::testing::TestWithParam<const char*> {};
 // A server must never make the client resolve or connect to a name of its choosing.
 TEST_P(PasvBadHost, IsRejectedAsInvalidAddress) {
   ParsingFTP ftp;
-  ftp.LastCmdResult().SetReply(227, GetParam());
-  std::string host;
-  uint16_t port = 0;
-  EXPECT_THROW(ftp.ParsePASVReply(host, port), EIdFTPServerSentInvalidAddress);
+  EXPECT_THROW(ftp.Pasv(GetParam()), EIdFTPServerSentInvalidAddress);
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, PasvBadHost,
@@ -71,10 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, PasvBadHost,
 
 TEST(PasvReplyPort, NonNumericPortPieceIsAConversionError) {
   ParsingFTP ftp;
-  ftp.LastCmdResult().SetReply(227, "(10,0,0,7,x,1)");
-  std::string host;
-  uint16_t port = 0;
-  EXPECT_THROW(ftp.ParsePASVReply(host, port), EIdConvertError);
+  EXPECT_THROW(ftp.Pasv("(10,0,0,7,x,1)"), EIdConvertError);
 }
 
 struct EpsvCase {
@@ -89,12 +119,9 @@ class EpsvReply : public ::testing::TestWithParam<EpsvCase> {};
 TEST_P(EpsvReply, GivesPortOrRaises) {
   ParsingFTP ftp;
   ftp.SetHost("ctrl.example");
-  ftp.LastCmdResult().SetReply(229, GetParam().Line);
-  std::string host;
-  uint16_t port = 0;
   if (GetParam().Port < 0) {
     try {
-      ftp.ParseEPSVReply(host, port);
+      ftp.Epsv(GetParam().Line);
       FAIL() << "no error";
     } catch (const EIdFTPServerSentInvalidPort& e) {
       EXPECT_EQ(std::string(e.what()),
@@ -102,7 +129,7 @@ TEST_P(EpsvReply, GivesPortOrRaises) {
     }
     return;
   }
-  ftp.ParseEPSVReply(host, port);
+  const auto [host, port] = ftp.Epsv(GetParam().Line);
   EXPECT_EQ(host, *GetParam().Host ? GetParam().Host : "ctrl.example");
   EXPECT_EQ(port, GetParam().Port);
 }
@@ -122,39 +149,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(EpsvReplyAddress, NamedHostIsRejected) {
   ParsingFTP ftp;
-  ftp.LastCmdResult().SetReply(229, "(|1|evil.example|6446|)");
-  std::string host;
-  uint16_t port = 0;
-  EXPECT_THROW(ftp.ParseEPSVReply(host, port), EIdFTPServerSentInvalidAddress);
+  EXPECT_THROW(ftp.Epsv("(|1|evil.example|6446|)"), EIdFTPServerSentInvalidAddress);
 }
 
 // ---- Scripted exchanges ----------------------------------------------------------------------
 
 TEST(FtpPassive, AnnouncedPrivateHostIsReplacedByControlPeer) {
   ScriptedFtpServer server;
-  Greet(server)
-      .Expect("PASV")
-      .Reply("227 Entering Passive Mode (10,0,0,7,{p1},{p2})")
-      .Expect("RETR a")
-      .Reply("150 go")
-      .DataSend("abc")
-      .Reply("226 done");
+  Greet(server).Expect("PASV").Reply("227 Entering Passive Mode (10,0,0,7,{p1},{p2})");
+  Retrieve(server, "a", "abc");
   server.Start();
   auto ftp = PlainSession(server);
   ftp->SetPassiveUseControlHost(true);
   ftp->Connect();
-  TMemoryStream dest;
-  ftp->Get("a", dest);
-  EXPECT_EQ(dest.Size(), 3);
+  EXPECT_EQ(DownloadedSize(*ftp, "a"), 3);
   EXPECT_TRUE(server.Finished());
 }
 
 TEST(FtpPassive, NonNumericHostIsRejectedBeforeAnyConnection) {
   ScriptedFtpServer server;
   Greet(server).Expect("PASV").Reply("227 Entering Passive Mode (localhost,x,y,z,4,1)");
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->Connect();
+  auto ftp = ConnectedSession(server);
   TMemoryStream dest;
   EXPECT_THROW(ftp->Get("a", dest), EIdFTPServerSentInvalidAddress);
   EXPECT_TRUE(server.Finished());
@@ -165,10 +180,7 @@ TEST(FtpPassive, NonNumericHostIsRejectedBeforeAnyConnection) {
 TEST(FtpPassive, EpsvPortZeroSendsAborBeforeTheError) {
   ScriptedFtpServer server;
   Greet(server).Expect("EPSV").Reply("229 ok (|||0|)").Expect("ABOR").Reply("226 aborted");
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->SetUseExtensionDataPort(true);
-  ftp->Connect();
+  auto ftp = ExtendedSession(server);
   TMemoryStream dest;
   EXPECT_THROW(ftp->Get("a", dest), EIdFTPServerSentInvalidPort);
   EXPECT_TRUE(server.Finished());
@@ -176,25 +188,9 @@ TEST(FtpPassive, EpsvPortZeroSendsAborBeforeTheError) {
 
 TEST(FtpPassive, RefusedEpsvFallsBackToPasvForTheRestOfTheConnection) {
   ScriptedFtpServer server;
-  Greet(server)
-      .Expect("EPSV")
-      .Reply("500 what?")
-      .Expect("PASV")
-      .ReplyPasv()
-      .Expect("RETR a")
-      .Reply("150 go")
-      .DataSend("1")
-      .Reply("226 done")
-      .Expect("PASV")
-      .ReplyPasv()
-      .Expect("RETR b")
-      .Reply("150 go")
-      .DataSend("2")
-      .Reply("226 done");
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->SetUseExtensionDataPort(true);
-  ftp->Connect();
+  Retrieve(OpenData(Greet(server).Expect("EPSV").Reply("500 what?")), "a", "1");
+  Retrieve(OpenData(server), "b", "2");
+  auto ftp = ExtendedSession(server);
   TMemoryStream dest;
   ftp->Get("a", dest);
   EXPECT_FALSE(ftp->UsingExtDataPort());
@@ -205,44 +201,19 @@ TEST(FtpPassive, RefusedEpsvFallsBackToPasvForTheRestOfTheConnection) {
 
 TEST(FtpPassive, EpsvWithDelimiterIsUsed) {
   ScriptedFtpServer server;
-  Greet(server)
-      .Expect("EPSV")
-      .Reply("229 Entering Extended Passive Mode (!!!{port}!)")
-      .Expect("RETR a")
-      .Reply("150 go")
-      .DataSend("xyz")
-      .Reply("226 done");
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->SetUseExtensionDataPort(true);
-  ftp->Connect();
-  TMemoryStream dest;
-  ftp->Get("a", dest);
-  EXPECT_EQ(dest.Size(), 3);
+  Greet(server).Expect("EPSV").Reply("229 Entering Extended Passive Mode (!!!{port}!)");
+  Retrieve(server, "a", "xyz");
+  auto ftp = ExtendedSession(server);
+  EXPECT_EQ(DownloadedSize(*ftp, "a"), 3);
   EXPECT_TRUE(server.Finished());
 }
 
 TEST(FtpActive, RefusedEprtFallsBackToPortForTheRestOfTheConnection) {
   ScriptedFtpServer server;
-  Greet(server)
-      .ExpectPrefix("EPRT |1|127.0.0.1|")
-      .Reply("500 no")
-      .ExpectPrefix("PORT 127,0,0,1,")
-      .Reply("200 ok")
-      .Expect("RETR a")
-      .Reply("150 go")
-      .DataSend("1")
-      .Reply("226 done")
-      .ExpectPrefix("PORT 127,0,0,1,")
-      .Reply("200 ok")
-      .Expect("RETR b")
-      .Reply("150 go")
-      .DataSend("2")
-      .Reply("226 done");
-  server.Start();
-  auto ftp = PlainSession(server, false);
-  ftp->SetUseExtensionDataPort(true);
-  ftp->Connect();
+  Greet(server).ExpectPrefix("EPRT |1|127.0.0.1|").Reply("500 no");
+  Retrieve(server.ExpectPrefix("PORT 127,0,0,1,").Reply("200 ok"), "a", "1");
+  Retrieve(server.ExpectPrefix("PORT 127,0,0,1,").Reply("200 ok"), "b", "2");
+  auto ftp = ExtendedSession(server, false);
   TMemoryStream dest;
   ftp->Get("a", dest);
   ftp->Get("b", dest);
@@ -257,13 +228,7 @@ TEST(FtpActive, EprtOverIPv6SendsTheShortAddressAndNeverFallsBackToPort) {
     GTEST_SKIP() << "no IPv6 loopback";
   }
   ScriptedFtpServer server({.Address = "::1"});
-  Greet(server)
-      .ExpectPrefix("EPRT |2|::1|")
-      .Reply("200 ok")
-      .Expect("RETR a")
-      .Reply("150 go")
-      .DataSend("1")
-      .Reply("226 done")
+  Retrieve(Greet(server).ExpectPrefix("EPRT |2|::1|").Reply("200 ok"), "a", "1")
       .ExpectPrefix("EPRT |2|::1|")
       .Reply("501 Rejected data connection to foreign address")
       .Expect("NOOP")
@@ -275,12 +240,9 @@ TEST(FtpActive, EprtOverIPv6SendsTheShortAddressAndNeverFallsBackToPort) {
   TMemoryStream dest;
   ftp->Get("a", dest);
   EXPECT_EQ(dest.Size(), 1);
-  try {
-    ftp->Get("b", dest);
-    ADD_FAILURE() << "a refused EPRT must raise";
-  } catch (const EIdReplyRFCError& error) {
-    EXPECT_EQ(error.ErrorCode(), 501);
-  }
+  const auto refused =
+      test::ReplyErrorOf([&] { ftp->Get("b", dest); }, "a refused EPRT must raise");
+  EXPECT_EQ(refused.Code, 501);
   ftp->Noop();
   EXPECT_TRUE(server.Finished());
 }

@@ -6,13 +6,16 @@
 #include "ftp/IdFTP.h"
 #include "hash/IdOTPCalculator.h"
 #include "proxy/IdSocks.h"
+#include "FtpScriptedSession.h"
 #include "support/ScriptedFtpServer.h"
 
 namespace ftpc {
 namespace {
 
 using test::Lines;
+using test::ReplyErrorOf;
 using test::ScriptedFtpServer;
+using test::StatusLog;
 
 constexpr const char* kFeatUtf8 = "211-Features:\n UTF8\n EPRT\n EPSV\n MDTM\n PASV\n SIZE\n211 End";
 
@@ -27,15 +30,27 @@ std::unique_ptr<TIdFTP> SessionFor(const ScriptedFtpServer& AServer, const std::
   return ftp;
 }
 
+// A session that connects without logging in or asking for the features.
+std::unique_ptr<TIdFTP> NoLoginSessionFor(const ScriptedFtpServer& AServer) {
+  auto ftp = SessionFor(AServer);
+  ftp->SetAutoLogin(false);
+  ftp->SetAutoIssueFEAT(false);
+  return ftp;
+}
+
+// The greeting and an accepted HOST.
+ScriptedFtpServer& GreetWithHost(ScriptedFtpServer& AServer) {
+  return AServer.Reply("220 ready").ExpectPrefix("HOST ").Reply("220 ok");
+}
+
+// Greeting, HOST, USER answered 331 and the PASS line; its reply is the test's.
+ScriptedFtpServer& UpToPassword(ScriptedFtpServer& AServer) {
+  return GreetWithHost(AServer).Expect("USER bob").Reply("331 password").Expect("PASS secret");
+}
+
 // Greeting, HOST and the plain USER/PASS exchange.
 ScriptedFtpServer& GreetAndLogin(ScriptedFtpServer& AServer) {
-  return AServer.Reply("220 ready")
-      .ExpectPrefix("HOST ")
-      .Reply("220 host ok")
-      .Expect("USER bob")
-      .Reply("331 password please")
-      .Expect("PASS secret")
-      .Reply("230 logged in");
+  return UpToPassword(AServer).Reply("230 logged in");
 }
 
 // What every login ends with after the user is in: FEAT (none), TYPE, SYST, TYPE.
@@ -48,6 +63,30 @@ ScriptedFtpServer& AfterLogin(ScriptedFtpServer& AServer) {
       .Reply("215 UNIX Type: L8")
       .Expect("TYPE A")
       .Reply("200 ok");
+}
+
+// The end of a login to a server with SITE ZONE: TYPE, SYST, SITE ZONE answered AZone, TYPE.
+ScriptedFtpServer& ZoneAfterLogin(ScriptedFtpServer& AServer, const std::string& AZone) {
+  return AServer.Expect("TYPE A")
+      .Reply("200 ok")
+      .Expect("SYST")
+      .Reply("215 UNIX")
+      .Expect("SITE ZONE")
+      .Reply(AZone)
+      .Expect("TYPE A")
+      .Reply("200 ok");
+}
+
+// Ends the script with AfterLogin and the close, starts the server and gives a session for it.
+std::unique_ptr<TIdFTP> FinishLoginAndStart(ScriptedFtpServer& AServer) {
+  AfterLogin(AServer).ExpectClose();
+  AServer.Start();
+  return SessionFor(AServer);
+}
+
+// Connects, expecting the reply error: its code and message.
+test::ReplyFailure ConnectFailure(TIdFTP& AFtp, const char* AWhy) {
+  return ReplyErrorOf([&] { AFtp.Connect(); }, AWhy);
 }
 
 TEST(FtpConnect, PlainLoginSendsTheFullSequence) {
@@ -69,14 +108,14 @@ TEST(FtpConnect, PlainLoginSendsTheFullSequence) {
   server.Start();
   auto ftp = SessionFor(server);
   ftp->SetTransferType(ftBinary);
-  std::vector<std::string> statuses;
-  ftp->SetOnStatus([&](TObject*, TIdStatus, const std::string& AText) { statuses.push_back(AText); });
+  StatusLog status;
+  status.Attach(*ftp);
   ftp->Connect();
   EXPECT_EQ(ftp->SystemDesc(), "UNIX Type: L8");
   EXPECT_EQ(ftp->IOHandler()->DefStringEncoding(), UTF8Encoding());
   EXPECT_TRUE(ftp->UsingExtDataPort() == false);
-  EXPECT_FALSE(statuses.empty());
-  EXPECT_EQ(statuses.back(), "Connection established");
+  EXPECT_FALSE(status.Texts.empty());
+  EXPECT_EQ(status.Last(), "Connection established");
   EXPECT_EQ(ftp->LoginMsg().NumericCode(), 230);
   ftp->Quit();
   EXPECT_TRUE(server.Finished());
@@ -95,9 +134,7 @@ TEST(FtpConnect, PreliminaryGreetingGoesToBannerWarning) {
       .Reply("215 UNIX")
       .ExpectClose();
   server.Start();
-  auto ftp = SessionFor(server);
-  ftp->SetAutoLogin(false);
-  ftp->SetAutoIssueFEAT(false);
+  auto ftp = NoLoginSessionFor(server);
   std::string warning;
   ftp->SetOnBannerWarning([&](TObject*, const std::string& AMsg) { warning = AMsg; });
   ftp->Connect();
@@ -112,12 +149,7 @@ TEST(FtpConnect, TwoPreliminaryGreetingsFail) {
   server.Reply("120 wait").Reply("120 still waiting").ExpectClose();
   server.Start();
   auto ftp = SessionFor(server);
-  try {
-    ftp->Connect();
-    FAIL() << "a second 1xx greeting must fail the connect";
-  } catch (const EIdReplyRFCError& e) {
-    EXPECT_EQ(e.ErrorCode(), 120);
-  }
+  EXPECT_EQ(ConnectFailure(*ftp, "a second 1xx greeting must fail the connect").Code, 120);
   EXPECT_TRUE(server.Finished());
   EXPECT_TRUE(server.Received().empty()) << "no QUIT before an accepted greeting";
 }
@@ -139,12 +171,10 @@ TEST_P(FtpHostLine, NamesTheHostOrItsLiteral) {
       .Reply("215 UNIX")
       .ExpectClose();
   server.Start();
-  auto ftp = SessionFor(server);
+  auto ftp = NoLoginSessionFor(server);
   if (!GetParam().UseAddress) {
     ftp->SetHost("localhost");
   }
-  ftp->SetAutoLogin(false);
-  ftp->SetAutoIssueFEAT(false);
   ftp->Connect();
   EXPECT_EQ(server.Received().front(), GetParam().Expected);
   EXPECT_EQ(ftp->Greeting().Text().front(), "vhost greeting");
@@ -165,9 +195,7 @@ TEST(FtpConnect, HostRefusalKeepsTheGreetingAndSyst500IsUnknown) {
       .Reply("500 what")
       .ExpectClose();
   server.Start();
-  auto ftp = SessionFor(server);
-  ftp->SetAutoLogin(false);
-  ftp->SetAutoIssueFEAT(false);
+  auto ftp = NoLoginSessionFor(server);
   ftp->Connect();
   EXPECT_EQ(ftp->Greeting().Text().front(), "original");
   EXPECT_EQ(ftp->SystemDesc(), "Unknown");
@@ -176,11 +204,8 @@ TEST(FtpConnect, HostRefusalKeepsTheGreetingAndSyst500IsUnknown) {
 
 TEST(FtpLogin, UserAnswered230SendsNoPass) {
   ScriptedFtpServer server;
-  server.Reply("220 ready").ExpectPrefix("HOST ").Reply("220 ok").Expect("USER bob").Reply(
-      "230 no password needed");
-  AfterLogin(server).ExpectClose();
-  server.Start();
-  auto ftp = SessionFor(server);
+  GreetWithHost(server).Expect("USER bob").Reply("230 no password needed");
+  auto ftp = FinishLoginAndStart(server);
   ftp->Connect();
   EXPECT_EQ(server.Received(), (Lines{"HOST [127.0.0.1]", "USER bob", "FEAT", "TYPE A", "SYST",
                                       "TYPE A"}));
@@ -188,9 +213,7 @@ TEST(FtpLogin, UserAnswered230SendsNoPass) {
 
 TEST(FtpLogin, OtpChallengeIsAnsweredWithSixWords) {
   ScriptedFtpServer server;
-  server.Reply("220 ready")
-      .ExpectPrefix("HOST ")
-      .Reply("220 ok")
+  GreetWithHost(server)
       .Expect("USER bob")
       .Reply("331 Response to otp-md5 499 ke1234 required for skey.")
       .ExpectPrefix("PASS ")
@@ -217,13 +240,7 @@ class FtpAccount : public ::testing::TestWithParam<AccountCase> {};
 TEST_P(FtpAccount, Reply332AsksForTheAccount) {
   const AccountCase& c = GetParam();
   ScriptedFtpServer real;
-  real.Reply("220 ready")
-      .ExpectPrefix("HOST ")
-      .Reply("220 ok")
-      .Expect("USER bob")
-      .Reply("331 password")
-      .Expect("PASS secret")
-      .Reply("332 Need account for login.");
+  UpToPassword(real).Reply("332 Need account for login.");
   if (c.ExpectAcct) {
     real.ExpectPrefix("ACCT ").Reply("230 account ok");
     AfterLogin(real);
@@ -242,12 +259,7 @@ TEST_P(FtpAccount, Reply332AsksForTheAccount) {
     const std::string acct = c.Account.empty() ? c.FromEvent : c.Account;
     EXPECT_EQ(real.Received()[3], "ACCT " + acct);
   } else {
-    try {
-      ftp->Connect();
-      FAIL() << "332 without an account must fail";
-    } catch (const EIdReplyRFCError& e) {
-      EXPECT_EQ(e.ErrorCode(), 332);
-    }
+    EXPECT_EQ(ConnectFailure(*ftp, "332 without an account must fail").Code, 332);
     EXPECT_TRUE(real.Finished());
   }
 }
@@ -260,18 +272,11 @@ INSTANTIATE_TEST_SUITE_P(Sources, FtpAccount,
 
 TEST(FtpLogin, AccountMentionedIn230IsSentWhenSet) {
   ScriptedFtpServer server;
-  server.Reply("220 ready")
-      .ExpectPrefix("HOST ")
-      .Reply("220 ok")
-      .Expect("USER bob")
-      .Reply("331 password")
-      .Expect("PASS secret")
+  UpToPassword(server)
       .Reply("230 Logged in. ACCOUNT optional.")
       .Expect("ACCT dept7")
       .Reply("202 superfluous");
-  AfterLogin(server).ExpectClose();
-  server.Start();
-  auto ftp = SessionFor(server);
+  auto ftp = FinishLoginAndStart(server);
   ftp->SetAccount("dept7");
   ftp->Connect();
   EXPECT_EQ(server.Received()[3], "ACCT dept7");
@@ -279,25 +284,16 @@ TEST(FtpLogin, AccountMentionedIn230IsSentWhenSet) {
 
 TEST(FtpConnect, RefusedPasswordSendsQuitAndKeepsTheReplyError) {
   ScriptedFtpServer server;
-  server.Reply("220 ready")
-      .ExpectPrefix("HOST ")
-      .Reply("220 ok")
-      .Expect("USER bob")
-      .Reply("331 password")
-      .Expect("PASS secret")
+  UpToPassword(server)
       .Reply("530 Login incorrect.")
       .Expect("QUIT")
       .Reply("221 Goodbye.")
       .ExpectClose();
   server.Start();
   auto ftp = SessionFor(server);
-  try {
-    ftp->Connect();
-    FAIL() << "a refused password must raise";
-  } catch (const EIdReplyRFCError& e) {
-    EXPECT_EQ(e.ErrorCode(), 530);
-    EXPECT_NE(std::string(e.what()).find("Login incorrect."), std::string::npos);
-  }
+  const test::ReplyFailure failure = ConnectFailure(*ftp, "a refused password must raise");
+  EXPECT_EQ(failure.Code, 530);
+  EXPECT_NE(failure.Message.find("Login incorrect."), std::string::npos);
   EXPECT_TRUE(server.Finished());
 }
 
@@ -370,18 +366,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FtpProxyLogin, TransparentProxyConnectsToTheServerItself) {
   ScriptedFtpServer server;
-  server.Reply("220 ready")
-      .ExpectPrefix("HOST ")
-      .Reply("220 ok")
+  GreetWithHost(server)
       .Expect("USER puser")
       .Reply("331 proxy password")
       .Expect("PASS ppass")
       .Reply("230 proxy ok")
       .Expect("USER bob")
       .Reply("230 in");
-  AfterLogin(server).ExpectClose();
-  server.Start();
-  auto ftp = SessionFor(server);
+  auto ftp = FinishLoginAndStart(server);
   ftp->ProxySettings().SetProxyType(fpcmTransparent);
   ftp->ProxySettings().SetHost("192.0.2.1"); // never contacted: the proxy sits in the path
   ftp->ProxySettings().SetUserName("puser");
@@ -401,7 +393,7 @@ TEST(FtpProxyLogin, RaisingVariantsSendNothing) {
   for (const Case& c : {Case{fpcmHttpProxyWithFtp, std::string(RSSocksServerCommandError)},
                         Case{fpcmCustomProxy, std::string(RSFTPOnCustomFTPProxyReq)}}) {
     ScriptedFtpServer server;
-    server.Reply("220 ready").ExpectPrefix("HOST ").Reply("220 ok").Expect("QUIT").Reply("221 bye");
+    GreetWithHost(server).Expect("QUIT").Reply("221 bye");
     server.ExpectClose();
     server.Start();
     auto ftp = SessionFor(server);
@@ -420,11 +412,8 @@ TEST(FtpProxyLogin, RaisingVariantsSendNothing) {
 
 TEST(FtpProxyLogin, CustomProxyHandlerRunsTheLogin) {
   ScriptedFtpServer server;
-  server.Reply("220 ready").ExpectPrefix("HOST ").Reply("220 ok").Expect("USER custom").Reply(
-      "230 in");
-  AfterLogin(server).ExpectClose();
-  server.Start();
-  auto ftp = SessionFor(server);
+  GreetWithHost(server).Expect("USER custom").Reply("230 in");
+  auto ftp = FinishLoginAndStart(server);
   ftp->ProxySettings().SetProxyType(fpcmCustomProxy);
   ftp->SetOnCustomFTPProxy([&](TObject*) { ftp->SendCmd("USER custom", {230}); });
   ftp->Connect();
@@ -442,16 +431,8 @@ TEST(FtpFeatures, FeatListDrivesTheLookups) {
       .Expect("OPTS UTF8 ON")
       .Reply("501 no")
       .Expect("OPTS UTF-8 NLST")
-      .Reply("200 ok")
-      .Expect("TYPE A")
-      .Reply("200 ok")
-      .Expect("SYST")
-      .Reply("215 UNIX")
-      .Expect("SITE ZONE")
-      .Reply("210 UTC-300")
-      .Expect("TYPE A")
-      .Reply("200 ok")
-      .ExpectClose();
+      .Reply("200 ok");
+  ZoneAfterLogin(server, "210 UTC-300").ExpectClose();
   server.Start();
   auto ftp = SessionFor(server);
   ftp->Connect();
@@ -513,16 +494,8 @@ TEST(FtpFeatures, ServUGreetingImpliesSiteZone) {
       .Expect("USER bob")
       .Reply("230 in")
       .Expect("FEAT")
-      .Reply("500 no")
-      .Expect("TYPE A")
-      .Reply("200 ok")
-      .Expect("SYST")
-      .Reply("215 UNIX")
-      .Expect("SITE ZONE")
-      .Reply("500 no zone")
-      .Expect("TYPE A")
-      .Reply("200 ok")
-      .ExpectClose();
+      .Reply("500 no");
+  ZoneAfterLogin(server, "500 no zone").ExpectClose();
   server.Start();
   auto ftp = SessionFor(server);
   ftp->Connect();
@@ -571,10 +544,8 @@ TEST(FtpSetters, DefaultsMatchTheToolsExpectations) {
 TEST(FtpConnect, DestroyingAConnectedSessionSendsNothing) {
   ScriptedFtpServer server;
   GreetAndLogin(server);
-  AfterLogin(server).ExpectClose();
-  server.Start();
   {
-    auto ftp = SessionFor(server);
+    auto ftp = FinishLoginAndStart(server);
     ftp->Connect();
   }
   EXPECT_TRUE(server.Finished());

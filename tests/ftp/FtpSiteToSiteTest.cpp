@@ -276,11 +276,7 @@ TEST_P(SiteToSiteCheck, RaisesBeforeAnythingIsSent) {
   CheckedFTP source;
   CheckedFTP dest;
   for (auto [ftp, server] : {std::pair{&source, &sourceServer}, std::pair{&dest, &destServer}}) {
-    ftp->SetHost(server->Address());
-    ftp->SetPort(server->Port());
-    ftp->SetAutoLogin(false);
-    ftp->SetAutoIssueFEAT(false);
-    ftp->SetUseHOST(false);
+    test::AimAtScripted(*ftp, *server);
     ftp->Connect();
   }
   check.Arrange(source, dest);

@@ -1,9 +1,6 @@
 // Transfers against a scripted server: the preliminary and final replies each engine accepts,
 // the wrap-up after refusals, the abort protocol from another thread, the resume probe and the
 // local-file rules of Get and Put.
-#include <future>
-#include <thread>
-
 #include <gtest/gtest.h>
 
 #include "core/IdReplyRFC.h"
@@ -18,10 +15,12 @@
 namespace ftpc {
 namespace {
 
-using test::Lines;
+using test::ConnectedSession;
 using test::Greet;
-using test::PlainSession;
+using test::OpenData;
+using test::PassiveCommand;
 using test::ScriptedFtpServer;
+using test::StatusLog;
 
 struct FinalCase {
   const char* Reply;
@@ -32,16 +31,8 @@ class DownloadFinalReply : public ::testing::TestWithParam<FinalCase> {};
 
 TEST_P(DownloadFinalReply, DecidesTheOutcome) {
   ScriptedFtpServer server;
-  Greet(server)
-      .Expect("PASV")
-      .ReplyPasv()
-      .Expect("RETR f")
-      .Reply("150 go")
-      .DataSendPattern(1000)
-      .Reply(GetParam().Reply);
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->Connect();
+  PassiveCommand(Greet(server), "RETR f").DataSendPattern(1000).Reply(GetParam().Reply);
+  auto ftp = ConnectedSession(server);
   TMemoryStream dest;
   if (GetParam().Succeeds) {
     ftp->Get("f", dest);
@@ -70,22 +61,18 @@ class DownloadRefused : public ::testing::TestWithParam<RefusalCase> {};
 // a 450 must never look like a finished download.
 TEST_P(DownloadRefused, RaisesAfterTheWrapUp) {
   ScriptedFtpServer server;
-  Greet(server);
-  if (GetParam().Passive) {
-    server.Expect("PASV").ReplyPasv();
-  } else {
-    server.ExpectPrefix("PORT ").Reply("200 ok");
-  }
-  server.Expect("RETR f").Reply(GetParam().Reply).Expect("NOOP").Reply("200 still here");
-  server.Start();
-  auto ftp = PlainSession(server, GetParam().Passive);
-  ftp->Connect();
-  std::vector<std::string> statuses;
-  ftp->SetOnStatus([&](TObject*, TIdStatus, const std::string& AText) { statuses.push_back(AText); });
+  OpenData(Greet(server), GetParam().Passive)
+      .Expect("RETR f")
+      .Reply(GetParam().Reply)
+      .Expect("NOOP")
+      .Reply("200 still here");
+  auto ftp = ConnectedSession(server, GetParam().Passive);
+  StatusLog status;
+  status.Attach(*ftp);
   TMemoryStream dest;
   EXPECT_THROW(ftp->Get("f", dest), EIdReplyRFCError);
   EXPECT_EQ(dest.Size(), 0);
-  EXPECT_EQ(statuses.back(), RSFTPStatusAbortTransfer);
+  EXPECT_EQ(status.Last(), RSFTPStatusAbortTransfer);
   EXPECT_EQ(ftp->DataChannel(), nullptr);
   EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
   EXPECT_TRUE(server.Finished());
@@ -101,16 +88,8 @@ class UploadPreliminary : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(UploadPreliminary, IsAccepted) {
   ScriptedFtpServer server;
-  Greet(server)
-      .Expect("PASV")
-      .ReplyPasv()
-      .Expect("STOR up")
-      .Reply(GetParam())
-      .DataReceive()
-      .Reply("226 stored");
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->Connect();
+  PassiveCommand(Greet(server), "STOR up", GetParam()).DataReceive().Reply("226 stored");
+  auto ftp = ConnectedSession(server);
   TMemoryStream source;
   const std::string bytes = test::PatternBytes(5000);
   source.Write(bytes.data(), static_cast<int64_t>(bytes.size()));
@@ -126,16 +105,12 @@ INSTANTIATE_TEST_SUITE_P(Codes, UploadPreliminary,
 
 TEST(FtpUpload, AppendSendsFromTheStreamPosition) {
   ScriptedFtpServer server;
-  Greet(server)
-      .ExpectPrefix("PORT ")
-      .Reply("200 ok")
+  OpenData(Greet(server), false)
       .Expect("APPE up")
       .Reply("150 go")
       .DataReceive()
       .Reply("226 stored");
-  server.Start();
-  auto ftp = PlainSession(server, false);
-  ftp->Connect();
+  auto ftp = ConnectedSession(server, false);
   TMemoryStream source;
   const std::string bytes = test::PatternBytes(300);
   source.Write(bytes.data(), 300);
@@ -155,16 +130,10 @@ class StoreUniqueName : public ::testing::TestWithParam<UniqueNameCase> {};
 
 TEST_P(StoreUniqueName, ComesFromThePreliminaryReply) {
   ScriptedFtpServer server;
-  Greet(server)
-      .Expect("PASV")
-      .ReplyPasv()
-      .Expect("STOU")
-      .Reply(GetParam().Preliminary)
+  PassiveCommand(Greet(server), "STOU", GetParam().Preliminary)
       .DataReceive()
       .Reply("226 Transfer complete");
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->Connect();
+  auto ftp = ConnectedSession(server);
   TMemoryStream source;
   source.Write("unique", 6);
   EXPECT_EQ(ftp->StoreUnique(source), GetParam().Name);
@@ -186,16 +155,8 @@ INSTANTIATE_TEST_SUITE_P(
 // never confirmed the file, so the upload must not count as done.
 TEST(FtpUpload, ControlCloseBeforeFinalReplyIsAnError) {
   ScriptedFtpServer server;
-  Greet(server)
-      .Expect("PASV")
-      .ReplyPasv()
-      .Expect("STOR up")
-      .Reply("150 go")
-      .DataReceive()
-      .Close();
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->Connect();
+  PassiveCommand(Greet(server), "STOR up").DataReceive().Close();
+  auto ftp = ConnectedSession(server);
   TMemoryStream source;
   source.Write("abc", 3);
   bool afterPut = false;
@@ -216,16 +177,8 @@ TEST(FtpUpload, FileFormTakesTheLocalFileName) {
   const std::string local = dir.Path() + "/sub.bin";
   ASSERT_TRUE(test::WritePatternFile(local, 10));
   ScriptedFtpServer server;
-  Greet(server)
-      .Expect("PASV")
-      .ReplyPasv()
-      .Expect("STOR sub.bin")
-      .Reply("150 go")
-      .DataReceive()
-      .Reply("226 stored");
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->Connect();
+  PassiveCommand(Greet(server), "STOR sub.bin").DataReceive().Reply("226 stored");
+  auto ftp = ConnectedSession(server);
   ftp->Put(local);
   EXPECT_TRUE(server.Finished());
 }
@@ -244,30 +197,15 @@ TEST(FtpDownload, ResumeProbesOnceAndRestartsAtTheLocalLength) {
   const std::string local = dir.Path() + "/part.bin";
   ASSERT_TRUE(test::WritePatternFile(local, 4));
   ScriptedFtpServer server;
-  Greet(server)
-      .Expect("REST 1")
-      .Reply("350 ok")
-      .Expect("REST 0")
-      .Reply("350 ok")
-      .Expect("PASV")
-      .ReplyPasv()
-      .Expect("REST 4")
-      .Reply("350 restarting")
-      .Expect("RETR f")
+  Greet(server).Expect("REST 1").Reply("350 ok").Expect("REST 0").Reply("350 ok");
+  OpenData(server).Expect("REST 4").Reply("350 restarting");
+  server.Expect("RETR f")
       .Reply("150 go")
       .DataSend(test::PatternBytes(10).substr(4))
-      .Reply("226 done")
-      .Expect("PASV")
-      .ReplyPasv()
-      .Expect("REST 10")
-      .Reply("350 restarting")
-      .Expect("RETR f")
-      .Reply("150 go")
-      .DataSend("")
       .Reply("226 done");
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->Connect();
+  OpenData(server).Expect("REST 10").Reply("350 restarting");
+  server.Expect("RETR f").Reply("150 go").DataSend("").Reply("226 done");
+  auto ftp = ConnectedSession(server);
   ftp->Get("f", local, false, true);
   ftp->Get("f", local, false, true);
   EXPECT_TRUE(server.Finished());
@@ -279,11 +217,7 @@ TEST(FtpDownload, ResumeProbesOnceAndRestartsAtTheLocalLength) {
 // and 226 for the ABOR; both are read and the transfer ends as aborted.
 TEST(FtpAbort, FromAnotherThreadReadsBothReplies) {
   ScriptedFtpServer server;
-  Greet(server)
-      .Expect("PASV")
-      .ReplyPasv()
-      .Expect("RETR f")
-      .Reply("150 go")
+  PassiveCommand(Greet(server), "RETR f")
       .DataSend("first bytes", test::DataEnd::Keep)
       .DataStall()
       .Expect("ABOR")
@@ -291,29 +225,16 @@ TEST(FtpAbort, FromAnotherThreadReadsBothReplies) {
       .Reply("226 abort done")
       .Expect("NOOP")
       .Reply("200 ok");
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->Connect();
-  std::promise<void> transferring;
-  bool signalled = false;
-  ftp->SetOnWorkBegin([&](TObject*, TWorkMode, int64_t) {
-    if (!signalled) {
-      signalled = true;
-      transferring.set_value();
-    }
-  });
-  std::vector<std::string> statuses;
-  ftp->SetOnStatus([&](TObject*, TIdStatus, const std::string& AText) { statuses.push_back(AText); });
-  std::thread aborter([&] {
-    if (transferring.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready) {
-      ftp->Abort();
-    }
-  });
+  auto ftp = ConnectedSession(server);
+  test::OneShotSignal transferring;
+  ftp->SetOnWorkBegin([&](TObject*, TWorkMode, int64_t) { transferring.Fire(); });
+  StatusLog status;
+  status.Attach(*ftp);
   TMemoryStream dest;
-  EXPECT_NO_THROW(ftp->Get("f", dest));
-  aborter.join();
-  EXPECT_TRUE(signalled);
-  EXPECT_EQ(statuses.back(), RSFTPStatusAbortTransfer);
+  EXPECT_NO_THROW(test::AbortFromAnotherThread(
+      *ftp, [&] { return transferring.Wait(); }, [&] { ftp->Get("f", dest); }));
+  EXPECT_TRUE(transferring.Fired());
+  EXPECT_EQ(status.Last(), RSFTPStatusAbortTransfer);
   EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
   EXPECT_TRUE(server.Finished());
 }
@@ -322,37 +243,24 @@ TEST(FtpAbort, FromAnotherThreadReadsBothReplies) {
 // transferring thread is reading the final reply, so Abort must neither write nor read.
 TEST(FtpAbort, FromAnotherThreadAfterTheDataPhaseLeavesTheControlConnectionAlone) {
   ScriptedFtpServer server;
-  Greet(server)
-      .Expect("PASV")
-      .ReplyPasv()
-      .Expect("RETR f")
-      .Reply("150 go")
+  PassiveCommand(Greet(server), "RETR f")
       .DataSend("all bytes")
       .Stall()
       .Reply("226 done")
       .Expect("NOOP")
       .Reply("200 ok");
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->Connect();
-  std::promise<void> finishing;
-  bool signalled = false;
+  auto ftp = ConnectedSession(server);
+  test::OneShotSignal finishing;
   ftp->SetOnStatus([&](TObject*, TIdStatus, const std::string& AText) {
-    if (AText == RSFTPStatusDoneTransfer && !signalled) {
-      signalled = true;
-      finishing.set_value();
+    if (AText == RSFTPStatusDoneTransfer) {
+      finishing.Fire();
     }
-  });
-  std::thread aborter([&] {
-    if (finishing.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready) {
-      ftp->Abort();
-    }
-    server.Release();
   });
   TMemoryStream dest;
-  EXPECT_NO_THROW(ftp->Get("f", dest));
-  aborter.join();
-  EXPECT_TRUE(signalled);
+  EXPECT_NO_THROW(test::AbortFromAnotherThread(
+      *ftp, [&] { return finishing.Wait(); }, [&] { ftp->Get("f", dest); },
+      [&] { server.Release(); }));
+  EXPECT_TRUE(finishing.Fired());
   EXPECT_EQ(dest.Size(), 9);
   EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
   EXPECT_TRUE(server.Finished());

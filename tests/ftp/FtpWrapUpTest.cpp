@@ -1,9 +1,6 @@
 // The wrap-up after a data transfer: every way a server may answer ABOR after an abort from
 // another thread, during a download and during an upload, and that the control connection
 // stays in step for the next command. Also the unique upload (STOU) and the resume probe.
-#include <atomic>
-#include <thread>
-
 #include <gtest/gtest.h>
 
 #include "FtpScriptedSession.h"
@@ -13,47 +10,23 @@
 #include "global/IdStream.h"
 #include "support/PatternStreams.h"
 #include "support/ScriptedFtpServer.h"
-#include "support/TempDir.h"
-#include "support/TestPattern.h"
 
 namespace ftpc {
 namespace {
 
+using test::ConnectedSession;
 using test::Greet;
-using test::PlainSession;
+using test::PassiveCommand;
 using test::ScriptedFtpServer;
-
-// Records the status texts and whether the data connection was gone when the session
-// reported the end of the transfer.
-struct StatusLog {
-  std::vector<std::string> Texts;
-  void Attach(TIdFTP& AFtp) {
-    AFtp.SetOnStatus([this](TObject*, TIdStatus, const std::string& AText) {
-      Texts.push_back(AText);
-    });
-  }
-  std::string Last() const { return Texts.empty() ? std::string() : Texts.back(); }
-};
+using test::StatusLog;
 
 // Runs ATransfer on this thread and Abort on another once the server reached AMark.
 template <typename TTransfer>
 void TransferAbortedAt(TIdFTP& AFtp, ScriptedFtpServer& AServer, const char* AMark,
                        TTransfer ATransfer) {
-  std::atomic<bool> aborted{false};
-  std::thread aborter([&] {
-    if (AServer.WaitForMark(AMark)) {
-      AFtp.Abort();
-      aborted = true;
-    }
-  });
-  try {
-    ATransfer();
-  } catch (...) {
-    aborter.join();
-    throw;
-  }
-  aborter.join();
-  EXPECT_TRUE(aborted.load());
+  const bool aborted = test::AbortFromAnotherThread(
+      AFtp, [&] { return AServer.WaitForMark(AMark); }, ATransfer);
+  EXPECT_TRUE(aborted);
 }
 
 enum class Direction { Download, Upload };
@@ -93,11 +66,11 @@ protected:
   // The transfer is under way when ABOR comes; the server drops the data connection then, as
   // a server that stopped reading would never see the client's close behind the unread bytes.
   void Script(ScriptedFtpServer& AServer) const {
-    Greet(AServer).Expect("PASV").ReplyPasv();
+    Greet(AServer);
     if (Dir() == Direction::Download) {
-      AServer.Expect("RETR f").Reply("150 go").DataSend("first bytes", test::DataEnd::Keep);
+      PassiveCommand(AServer, "RETR f").DataSend("first bytes", test::DataEnd::Keep);
     } else {
-      AServer.Expect("STOR f").Reply("150 go").DataReceive(1000);
+      PassiveCommand(AServer, "STOR f").DataReceive(1000);
     }
     AServer.Mark("moving")
         .Expect("ABOR")
@@ -122,9 +95,7 @@ protected:
 TEST_P(AbortReplies, EndTheTransferAndKeepTheSessionInStep) {
   ScriptedFtpServer server;
   Script(server);
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->Connect();
+  auto ftp = ConnectedSession(server);
   StatusLog status;
   status.Attach(*ftp);
   auto run = [&] { TransferAbortedAt(*ftp, server, "moving", [&] { Transfer(*ftp); }); };
@@ -158,9 +129,7 @@ TEST(FtpAbort, WithoutATransferReadsItsOwnReply) {
       .Expect("NOOP")
       .Reply("200 ok")
       .ExpectClose();
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->Connect();
+  auto ftp = ConnectedSession(server);
   ftp->Abort();
   EXPECT_EQ(ftp->LastCmdResult().NumericCode(), 225);
   EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
@@ -172,19 +141,13 @@ TEST(FtpAbort, WithoutATransferReadsItsOwnReply) {
 // next command, which is how a server out of step shows itself.
 TEST(FtpWrapUp, FinalReplyIsReadOnce) {
   ScriptedFtpServer server;
-  Greet(server)
-      .Expect("PASV")
-      .ReplyPasv()
-      .Expect("RETR f")
-      .Reply("150 go")
+  PassiveCommand(Greet(server), "RETR f")
       .DataSend("abc")
       .ReplyRaw("226 done\r\n226 again\r\n")
       .Expect("NOOP")
       .Reply("200 ok")
       .ExpectClose();
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->Connect();
+  auto ftp = ConnectedSession(server);
   TMemoryStream dest;
   ftp->Get("f", dest);
   EXPECT_EQ(ftp->LastCmdResult().FirstTextLine(), "done");
@@ -210,20 +173,12 @@ class StoreUniqueReplies : public ::testing::TestWithParam<StouCase> {};
 TEST_P(StoreUniqueReplies, DecideTheOutcome) {
   const StouCase& c = GetParam();
   ScriptedFtpServer server;
-  Greet(server);
-  if (c.Passive) {
-    server.Expect("PASV").ReplyPasv();
-  } else {
-    server.ExpectPrefix("PORT ").Reply("200 ok");
-  }
-  server.Expect("STOU").Reply(c.Preliminary);
+  test::OpenData(Greet(server), c.Passive).Expect("STOU").Reply(c.Preliminary);
   if (c.Final != nullptr) {
     server.DataReceive().Reply(c.Final);
   }
   server.Expect("NOOP").Reply("200 ok").ExpectClose();
-  server.Start();
-  auto ftp = PlainSession(server, c.Passive);
-  ftp->Connect();
+  auto ftp = ConnectedSession(server, c.Passive);
   TMemoryStream source;
   source.Write("unique", 6);
   if (c.Name != nullptr) {
@@ -262,17 +217,8 @@ TEST(FtpResumeProbe, RunsOncePerObjectAcrossConnections) {
       .Reply("502 no restart")
       .ExpectClose()
       .Accept();
-  Greet(server)
-      .Expect("PASV")
-      .ReplyPasv()
-      .Expect("RETR f")
-      .Reply("150 go")
-      .DataSend("whole")
-      .Reply("226 done")
-      .ExpectClose();
-  server.Start();
-  auto ftp = PlainSession(server);
-  ftp->Connect();
+  PassiveCommand(Greet(server), "RETR f").DataSend("whole").Reply("226 done").ExpectClose();
+  auto ftp = ConnectedSession(server);
   EXPECT_FALSE(ftp->ResumeSupported());
   ftp->Disconnect(false);
   ftp->Connect();
