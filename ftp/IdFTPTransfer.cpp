@@ -6,11 +6,8 @@
 #include <system_error>
 
 #include "core/IdExceptionCore.h"
-#include "core/IdIOHandlerSocket.h"
 #include "core/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
-#include "server/IdSimpleServer.h"
-#include "stack/IdSocketHandle.h"
 
 namespace ftpc {
 
@@ -266,11 +263,6 @@ std::vector<std::string> TIdFTP::InternalPut(const std::string& ACommand, TStrea
     } catch (const EIdConnClosedGracefully&) {
       // The server closed the data connection after taking the bytes; its final reply on
       // the control connection says whether the file arrived.
-    } catch (const EIdSocketError& error) {
-      // 10038: Abort closed the socket under the write.
-      if (error.LastError() != Id_WSAENOTSOCK && !FAbortFlag->Value()) {
-        throw;
-      }
     }
     CloseDataChannelQuietly();
   } catch (...) {
