@@ -163,11 +163,10 @@ void TIdFTP::ParsePASVReply(std::string& VIP, uint16_t& VPort) {
 // answer 500 or 502; then PASV serves this and every later transfer of the connection.
 void TIdFTP::SendEPassive(std::string& VIP, uint16_t& VPort) {
   SendDataSettings();
-  if (FProxySettings->ProxyType() != fpcmNone) {
-    if (SendCmd("EPSV " + ProtocolNumber(IPVersion())) != kCodeExtPassive) {
-      SendCmd("EPSV");
-    }
-  } else {
+  // Behind a proxy the network protocol is named; plain EPSV follows when that form is refused.
+  const bool answeredNamed = FProxySettings->ProxyType() != fpcmNone &&
+                             SendCmd("EPSV " + ProtocolNumber(IPVersion())) == kCodeExtPassive;
+  if (!answeredNamed) {
     SendCmd("EPSV");
   }
   if (LastCmdResult().NumericCode() != kCodeExtPassive) {
