@@ -316,6 +316,8 @@ protected:
   void SendEPassive(std::string& VIP, uint16_t& VPort);
   // EPRT when FUsingExtDataPort (falling back to PORT), else PORT.
   void SendPort(const TIdSocketHandle& AHandle);
+  // The data-protection commands, then EPRT or PORT for AIP:APort as SendPort chooses.
+  void AnnounceDataPort(const std::string& AIP, uint16_t APort, TIdIPVersion AIPVersion);
   void SendPORT(const std::string& AIP, uint16_t APort);
   void SendEPRT(const std::string& AIP, uint16_t APort, TIdIPVersion AIPVersion);
   // Creates the passive data connection and connects it.

@@ -210,12 +210,16 @@ void TIdFTP::ParseEPSVReply(std::string& VIP, uint16_t& VPort) {
 // ---- Active announcements ------------------------------------------------------------------
 
 void TIdFTP::SendPort(const TIdSocketHandle& AHandle) {
+  AnnounceDataPort(FExternalIP.empty() ? AHandle.IP() : FExternalIP, AHandle.Port(),
+                   AHandle.IPVersion());
+}
+
+void TIdFTP::AnnounceDataPort(const std::string& AIP, uint16_t APort, TIdIPVersion AIPVersion) {
   SendDataSettings();
-  const std::string address = FExternalIP.empty() ? AHandle.IP() : FExternalIP;
   if (FUsingExtDataPort) {
-    SendEPRT(address, AHandle.Port(), AHandle.IPVersion());
+    SendEPRT(AIP, APort, AIPVersion);
   } else {
-    SendPORT(address, AHandle.Port());
+    SendPORT(AIP, APort);
   }
 }
 

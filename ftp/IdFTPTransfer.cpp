@@ -386,11 +386,7 @@ void TIdFTP::SiteToSite(TIdFTP& ASource, TIdFTP& ADest, const std::string& ASour
     activeSide.SendPORT(host, port);
   } else {
     passiveSide.SendPassive(host, port);
-    if (activeSide.FUsingExtDataPort) {
-      activeSide.SendEPRT(host, port, IPVersion());
-    } else {
-      activeSide.SendPORT(host, port);
-    }
+    activeSide.AnnounceDataPort(host, port, IPVersion());
   }
   ADest.SendCmdLine("STOR " + (ADestFile.empty() ? ASourceFile : ADestFile));
   ASource.SendCmdLine("RETR " + ASourceFile);
