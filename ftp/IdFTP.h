@@ -10,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -396,7 +397,8 @@ protected:
   bool FCanUseMLS = false;
   bool FUsingExtDataPort = false;
   bool FUsingNATFastTrack = false;
-  bool FCanResume = false;
+  // Whether REST works, once the probe ran; empty before.
+  std::optional<bool> FCanResume;
   std::vector<std::string> FListResult;
   std::unique_ptr<TIdReplyFTP> FLoginMsg;
   bool FPassive = false;
@@ -407,7 +409,6 @@ protected:
   uint16_t FDataPortMin = 0;
   uint16_t FDataPortMax = 0;
   std::string FExternalIP;
-  bool FResumeTested = false;
   std::string FSystemDesc;
   TIdFTPTransferType FTransferType = ftASCII;
   int32_t FTransferTimeout = 0;

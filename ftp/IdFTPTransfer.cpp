@@ -124,12 +124,12 @@ std::string TIdFTP::StoreUnique(const std::string& ASourceFile) {
 // "REST 1" answered 350 means the server can restart transfers (RFC 3659 5); "REST 0" undoes
 // the marker so that the next transfer starts at the beginning.
 bool TIdFTP::ResumeSupported() {
-  if (!FResumeTested) {
-    FResumeTested = true;
+  if (!FCanResume) {
+    FCanResume = false; // a probe that fails midway is not repeated
     FCanResume = SendCmd("REST 1") == kCodeRestartOK;
     SendCmd("REST 0");
   }
-  return FCanResume;
+  return *FCanResume;
 }
 
 // ---- Engines -------------------------------------------------------------------------------
