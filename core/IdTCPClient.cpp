@@ -23,7 +23,8 @@ void TIdConnectThread::Execute() {
   try {
     FBinding->Connect();
   } catch (const EIdSocketError& E) {
-    // 10009 and 10038: the waiting thread closed the socket under the connect on purpose.
+    // 10009 and 10038: the socket was closed under the connect. A connect ended at its time-out
+    // reports nothing either way: the waiting thread raises the time-out instead.
     if (E.LastError() != Id_WSAEBADF && E.LastError() != Id_WSAENOTSOCK) {
       FExceptionMessage = E.what();
       FLastSocketError = E.LastError();
