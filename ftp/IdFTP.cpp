@@ -25,6 +25,15 @@ constexpr int16_t kCodeReady = 220;
 // progress counters belong to the transferring thread; it must neither count nor report work.
 thread_local bool tWritingAbort = false;
 
+// Sets tWritingAbort for as long as it lives, however the write ends.
+class TWritingAbortScope {
+public:
+  TWritingAbortScope() { tWritingAbort = true; }
+  ~TWritingAbortScope() { tWritingAbort = false; }
+  TWritingAbortScope(const TWritingAbortScope&) = delete;
+  TWritingAbortScope& operator=(const TWritingAbortScope&) = delete;
+};
+
 // The AUTH arguments, in the order tAuto tries them.
 constexpr const char* kAuthArguments[] = {"TLS", "SSL", "TLS-C", "TLS-P"};
 
@@ -257,14 +266,8 @@ void TIdFTP::Abort() {
 }
 
 void TIdFTP::SendAbortLine() {
-  tWritingAbort = true;
-  try {
-    SendCmdLine("ABOR");
-  } catch (...) {
-    tWritingAbort = false;
-    throw;
-  }
-  tWritingAbort = false;
+  const TWritingAbortScope scope;
+  SendCmdLine("ABOR");
 }
 
 void TIdFTP::DoWork(TWorkMode AWorkMode, int64_t ACount) {

@@ -10,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -316,6 +317,8 @@ protected:
   void SendEPassive(std::string& VIP, uint16_t& VPort);
   // EPRT when FUsingExtDataPort (falling back to PORT), else PORT.
   void SendPort(const TIdSocketHandle& AHandle);
+  // The data-protection commands, then EPRT or PORT for AIP:APort as SendPort chooses.
+  void AnnounceDataPort(const std::string& AIP, uint16_t APort, TIdIPVersion AIPVersion);
   void SendPORT(const std::string& AIP, uint16_t APort);
   void SendEPRT(const std::string& AIP, uint16_t APort, TIdIPVersion AIPVersion);
   // Creates the passive data connection and connects it.
@@ -394,7 +397,8 @@ protected:
   bool FCanUseMLS = false;
   bool FUsingExtDataPort = false;
   bool FUsingNATFastTrack = false;
-  bool FCanResume = false;
+  // Whether REST works, once the probe ran; empty before.
+  std::optional<bool> FCanResume;
   std::vector<std::string> FListResult;
   std::unique_ptr<TIdReplyFTP> FLoginMsg;
   bool FPassive = false;
@@ -405,7 +409,6 @@ protected:
   uint16_t FDataPortMin = 0;
   uint16_t FDataPortMax = 0;
   std::string FExternalIP;
-  bool FResumeTested = false;
   std::string FSystemDesc;
   TIdFTPTransferType FTransferType = ftASCII;
   int32_t FTransferTimeout = 0;

@@ -83,12 +83,11 @@ void TIdFTP::ReInitialize(int32_t ADelay) {
     return;
   }
   FLoginMsg->Clear();
-  FCanResume = false;
+  FCanResume.reset();
   FListResult.clear();
   SetUsername("");
   SetPassword("");
   FPassive = false;
-  FResumeTested = false;
   FSystemDesc.clear();
   FTransferType = ftASCII;
   IOHandler()->SetDefStringEncoding(Latin1Encoding());

@@ -163,11 +163,10 @@ void TIdFTP::ParsePASVReply(std::string& VIP, uint16_t& VPort) {
 // answer 500 or 502; then PASV serves this and every later transfer of the connection.
 void TIdFTP::SendEPassive(std::string& VIP, uint16_t& VPort) {
   SendDataSettings();
-  if (FProxySettings->ProxyType() != fpcmNone) {
-    if (SendCmd("EPSV " + ProtocolNumber(IPVersion())) != kCodeExtPassive) {
-      SendCmd("EPSV");
-    }
-  } else {
+  // Behind a proxy the network protocol is named; plain EPSV follows when that form is refused.
+  const bool answeredNamed = FProxySettings->ProxyType() != fpcmNone &&
+                             SendCmd("EPSV " + ProtocolNumber(IPVersion())) == kCodeExtPassive;
+  if (!answeredNamed) {
     SendCmd("EPSV");
   }
   if (LastCmdResult().NumericCode() != kCodeExtPassive) {
@@ -211,12 +210,16 @@ void TIdFTP::ParseEPSVReply(std::string& VIP, uint16_t& VPort) {
 // ---- Active announcements ------------------------------------------------------------------
 
 void TIdFTP::SendPort(const TIdSocketHandle& AHandle) {
+  AnnounceDataPort(FExternalIP.empty() ? AHandle.IP() : FExternalIP, AHandle.Port(),
+                   AHandle.IPVersion());
+}
+
+void TIdFTP::AnnounceDataPort(const std::string& AIP, uint16_t APort, TIdIPVersion AIPVersion) {
   SendDataSettings();
-  const std::string address = FExternalIP.empty() ? AHandle.IP() : FExternalIP;
   if (FUsingExtDataPort) {
-    SendEPRT(address, AHandle.Port(), AHandle.IPVersion());
+    SendEPRT(AIP, APort, AIPVersion);
   } else {
-    SendPORT(address, AHandle.Port());
+    SendPORT(AIP, APort);
   }
 }
 

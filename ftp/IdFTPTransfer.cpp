@@ -6,11 +6,8 @@
 #include <system_error>
 
 #include "core/IdExceptionCore.h"
-#include "core/IdIOHandlerSocket.h"
 #include "core/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
-#include "server/IdSimpleServer.h"
-#include "stack/IdSocketHandle.h"
 
 namespace ftpc {
 
@@ -127,12 +124,12 @@ std::string TIdFTP::StoreUnique(const std::string& ASourceFile) {
 // "REST 1" answered 350 means the server can restart transfers (RFC 3659 5); "REST 0" undoes
 // the marker so that the next transfer starts at the beginning.
 bool TIdFTP::ResumeSupported() {
-  if (!FResumeTested) {
-    FResumeTested = true;
+  if (!FCanResume) {
+    FCanResume = false; // a probe that fails midway is not repeated
     FCanResume = SendCmd("REST 1") == kCodeRestartOK;
     SendCmd("REST 0");
   }
-  return FCanResume;
+  return *FCanResume;
 }
 
 // ---- Engines -------------------------------------------------------------------------------
@@ -266,11 +263,6 @@ std::vector<std::string> TIdFTP::InternalPut(const std::string& ACommand, TStrea
     } catch (const EIdConnClosedGracefully&) {
       // The server closed the data connection after taking the bytes; its final reply on
       // the control connection says whether the file arrived.
-    } catch (const EIdSocketError& error) {
-      // 10038: Abort closed the socket under the write.
-      if (error.LastError() != Id_WSAENOTSOCK && !FAbortFlag->Value()) {
-        throw;
-      }
     }
     CloseDataChannelQuietly();
   } catch (...) {
@@ -394,11 +386,7 @@ void TIdFTP::SiteToSite(TIdFTP& ASource, TIdFTP& ADest, const std::string& ASour
     activeSide.SendPORT(host, port);
   } else {
     passiveSide.SendPassive(host, port);
-    if (activeSide.FUsingExtDataPort) {
-      activeSide.SendEPRT(host, port, IPVersion());
-    } else {
-      activeSide.SendPORT(host, port);
-    }
+    activeSide.AnnounceDataPort(host, port, IPVersion());
   }
   ADest.SendCmdLine("STOR " + (ADestFile.empty() ? ASourceFile : ADestFile));
   ASource.SendCmdLine("RETR " + ASourceFile);
