@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <atomic>
 
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "global/IdGlobal.h"
+#include "stack/IdIdleHook.h"
 
 namespace ftpc {
 
@@ -15,6 +16,15 @@ std::atomic<TIdAntiFreezeBase*> GAntiFreeze{nullptr};
 void SleepFor(int32_t AMilliseconds) {
   SleepMs(static_cast<uint32_t>(std::max(AMilliseconds, 0)));
 }
+
+// Start-up: the socket layer's waits reach the anti-freeze instance through the idle hook.
+const TIdIdleHook kAntiFreezeHook{
+    &TIdAntiFreezeBase::ShouldUse, [] { return TIdAntiFreezeBase::Instance()->IdleTimeOut(); },
+    [](bool AIdle, bool AOverride) { TIdAntiFreezeBase::DoProcess(AIdle, AOverride); }};
+[[maybe_unused]] const bool GAntiFreezeHookInstalled = [] {
+  SetIdleHook(&kAntiFreezeHook);
+  return true;
+}();
 
 } // namespace
 

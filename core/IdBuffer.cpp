@@ -4,7 +4,7 @@
 #include <cstring>
 #include <functional>
 
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "global/IdStream.h"
 #include "stack/IdStack.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "stack/IdStack.h"
 
 namespace ftpc {

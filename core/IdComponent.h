@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/IdException.h"
+#include "base/IdException.h"
 #include "global/IdGlobal.h"
 
 namespace ftpc {

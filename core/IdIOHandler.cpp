@@ -10,7 +10,7 @@
 #include "core/IdAntiFreezeBase.h"
 #include "core/IdBuffer.h"
 #include "core/IdIntercept.h"
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "stack/IdStack.h"
 
 namespace ftpc {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "core/IdComponent.h"
-#include "core/IdException.h"
-#include "core/IdExceptionCore.h"
+#include "base/IdException.h"
+#include "base/IdExceptionCore.h"
 #include "global/IdGlobal.h"
 #include "global/IdStream.h"
 

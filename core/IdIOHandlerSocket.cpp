@@ -2,7 +2,7 @@
 
 #include <typeinfo>
 
-#include "proxy/IdSocks.h"
+#include "core/IdCustomTransparentProxy.h"
 #include "stack/IdSocketHandle.h"
 #include "stack/IdStack.h"
 
@@ -133,7 +133,7 @@ void TIdIOHandlerSocket::SetDestination(const std::string& AValue) {
 
 TIdCustomTransparentProxy* TIdIOHandlerSocket::TransparentProxy() {
   if (FTransparentProxy == nullptr) {
-    FOwnedProxy = std::make_unique<TIdSocksInfo>();
+    FOwnedProxy = TIdCustomTransparentProxy::MakeDefault();
     FTransparentProxy = FOwnedProxy.get();
   }
   return FTransparentProxy;

@@ -63,11 +63,14 @@ public:
   // Applied at once when a socket is allocated.
   void SetUseNagle(bool AValue);
 
-  // Never null: when none is set, an owned, disabled TIdSocksInfo is created.
+  // Never null: when none is set, an owned, disabled proxy of the registered default class
+  // (the SOCKS settings) is created.
   virtual TIdCustomTransparentProxy* TransparentProxy();
   // A proxy with a component owner is referenced (and watched); an ownerless one is copied
   // into a proxy of the same class that this handler owns; null releases the current one.
   virtual void SetTransparentProxy(TIdCustomTransparentProxy* AValue);
+  // The transparent proxy when one is set and enabled, else null (never creates one).
+  TIdCustomTransparentProxy* EnabledTransparentProxy() const;
 
   const TNotifyEvent& OnBeforeBind() const { return FOnBeforeBind; }
   void SetOnBeforeBind(TNotifyEvent AValue) { FOnBeforeBind = std::move(AValue); }
@@ -82,8 +85,6 @@ protected:
   virtual void DoBeforeBind();
   virtual void DoAfterBind();
   virtual void DoSocketAllocated();
-  // The transparent proxy when one is set and enabled, else null (never creates one).
-  TIdCustomTransparentProxy* EnabledTransparentProxy() const;
   void Notification(TIdInitializerComponent* AComponent, TOperation AOperation) override;
 
 private:

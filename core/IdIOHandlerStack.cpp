@@ -2,9 +2,9 @@
 
 #include "core/IdAntiFreezeBase.h"
 #include "core/IdBuffer.h"
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "core/IdTCPClient.h"
-#include "proxy/IdCustomTransparentProxy.h"
+#include "core/IdCustomTransparentProxy.h"
 #include "stack/IdIPAddress.h"
 #include "stack/IdSocketHandle.h"
 #include "stack/IdStack.h"

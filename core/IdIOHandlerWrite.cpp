@@ -9,7 +9,7 @@
 #include "core/IdBuffer.h"
 #include "core/IdIOHandler.h"
 #include "core/IdIntercept.h"
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "stack/IdStack.h"
 
 namespace ftpc {

@@ -1,6 +1,6 @@
 #include "core/IdIntercept.h"
 
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 
 namespace ftpc {
 

@@ -1,6 +1,6 @@
 #include "core/IdReply.h"
 
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "global/IdGlobal.h"
 
 namespace ftpc {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/IdException.h"
+#include "base/IdException.h"
 
 namespace ftpc {
 

@@ -6,7 +6,7 @@
 #include "core/IdIOHandler.h"
 #include "core/IdIOHandlerSocket.h"
 #include "core/IdIntercept.h"
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "stack/IdSocketHandle.h"
 #include "stack/IdStack.h"
 

@@ -4,7 +4,7 @@
 #include "core/IdIOHandlerSocket.h"
 #include "core/IdIntercept.h"
 #include "core/IdReplyRFC.h"
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 
 namespace ftpc {
 

@@ -1,7 +1,7 @@
 #include "ftp/IdExplicitTLSClientServerBase.h"
 
 #include "core/IdReplyFTP.h"
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
 
 namespace ftpc {

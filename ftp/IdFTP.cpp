@@ -3,7 +3,7 @@
 #include "ftp/IdFTP.h"
 
 #include "core/IdIOHandlerSocket.h"
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "global/IdGlobalProtocols.h"
 #include "hash/IdOTPCalculator.h"
 #include "proxy/IdSocks.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/IdReplyFTP.h"
-#include "core/IdThreadSafe.h"
+#include "base/IdThreadSafe.h"
 #include "ftp/IdExplicitTLSClientServerBase.h"
 #include "ftp/IdFTPCommon.h"
 #include "global/IdStream.h"

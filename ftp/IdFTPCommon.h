@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/IdException.h"
+#include "base/IdException.h"
 #include "global/IdGlobal.h"
 
 namespace ftpc {

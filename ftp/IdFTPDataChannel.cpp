@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "core/IdIOHandlerSocket.h"
-#include "core/IdResourceStrings.h"
-#include "proxy/IdCustomTransparentProxy.h"
+#include "base/IdResourceStrings.h"
+#include "core/IdCustomTransparentProxy.h"
 #include "server/IdSimpleServer.h"
 #include "stack/IdIPAddress.h"
 #include "stack/IdSocketHandle.h"
@@ -275,7 +275,9 @@ void TIdFTP::InitDataChannel(TIdTCPConnection& AChannel) {
     client->SetConnectTimeout(IOHandler()->ConnectTimeout());
   }
   if (AChannel.Socket() != nullptr && Socket() != nullptr) {
-    AChannel.Socket()->SetTransparentProxy(Socket()->TransparentProxy());
+    // Only an enabled proxy matters to the data connection; asking for the proxy would create
+    // a disabled one on the control connection.
+    AChannel.Socket()->SetTransparentProxy(Socket()->EnabledTransparentProxy());
     AChannel.Socket()->SetIPVersion(Socket()->IPVersion());
     if (client != nullptr) {
       client->SetIPVersion(Socket()->IPVersion());

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "core/IdExceptionCore.h"
-#include "core/IdResourceStrings.h"
+#include "base/IdExceptionCore.h"
+#include "base/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
 
 namespace ftpc {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "global/IdStream.h"
 
 namespace ftpc {

@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "core/IdException.h"
+#include "base/IdException.h"
 
 namespace ftpc {
 

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <thread>
 
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "global/IdGlobal.h"
 
 namespace ftpc {

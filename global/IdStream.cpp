@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "global/IdFileApi.h"
 
 namespace ftpc {

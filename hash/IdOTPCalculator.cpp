@@ -1,6 +1,6 @@
 #include "hash/IdOTPCalculator.h"
 
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "global/IdGlobal.h"
 #include "hash/IdHashMessageDigest.h"
 #include "hash/IdHashSHA1.h"

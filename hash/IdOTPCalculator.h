@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/IdException.h"
+#include "base/IdException.h"
 
 namespace ftpc {
 

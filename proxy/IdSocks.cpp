@@ -1,9 +1,20 @@
 #include "proxy/IdSocks.h"
 
+#include "base/IdResourceStrings.h"
 #include "core/IdIOHandlerStack.h"
-#include "core/IdResourceStrings.h"
 
 namespace ftpc {
+
+namespace {
+
+// Start-up: a socket handler asked for its proxy before one was set gets SOCKS settings.
+[[maybe_unused]] const bool GSocksIsDefaultProxy = [] {
+  TIdCustomTransparentProxy::SetDefaultFactory(
+      []() -> std::unique_ptr<TIdCustomTransparentProxy> { return std::make_unique<TIdSocksInfo>(); });
+  return true;
+}();
+
+} // namespace
 
 TIdSocksInfo::TIdSocksInfo(TIdInitializerComponent* AOwner)
     : TIdCustomTransparentProxy(AOwner), FUDPSocksAssociation(std::make_unique<TIdIOHandlerStack>()) {

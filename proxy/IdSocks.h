@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "proxy/IdCustomTransparentProxy.h"
+#include "core/IdCustomTransparentProxy.h"
 
 namespace ftpc {
 

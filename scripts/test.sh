@@ -15,6 +15,8 @@ build_dir=${FTPC_BUILD_DIR:-build${sanitize:+-$sanitize}}
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 
+echo "== layers"
+bash scripts/check-layers.sh
 echo "== configure ($build_dir)"
 cmake -S . -B "$build_dir" -G Ninja -DFTPC_WERROR="$werror" -DFTPC_SANITIZE="$sanitize" >/dev/null
 echo "== build"

@@ -2,8 +2,8 @@
 #include "server/IdSimpleServer.h"
 
 #include "core/IdIOHandlerSocket.h"
-#include "core/IdResourceStrings.h"
-#include "proxy/IdCustomTransparentProxy.h"
+#include "base/IdResourceStrings.h"
+#include "core/IdCustomTransparentProxy.h"
 #include "stack/IdSocketHandle.h"
 
 namespace ftpc {
@@ -19,8 +19,7 @@ TIdCustomTransparentProxy* EnabledProxyOf(TIdIOHandlerSocket* ASocket) {
   if (ASocket == nullptr) {
     return nullptr;
   }
-  TIdCustomTransparentProxy* proxy = ASocket->TransparentProxy();
-  return proxy != nullptr && proxy->Enabled() ? proxy : nullptr;
+  return ASocket->EnabledTransparentProxy();
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 #include <limits>
 #include <vector>
 
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 
 namespace ftpc {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/IdException.h"
+#include "base/IdException.h"
 #include "global/IdGlobal.h"
 
 namespace ftpc {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <mutex>
 
-#include "core/IdAntiFreezeBase.h"
-#include "core/IdExceptionCore.h"
-#include "core/IdResourceStrings.h"
+#include "base/IdExceptionCore.h"
+#include "base/IdResourceStrings.h"
+#include "stack/IdIdleHook.h"
 
 namespace ftpc {
 
@@ -158,12 +158,12 @@ bool TIdSocketHandle::Readable(int32_t AMSec) {
   if (AMSec == IdTimeoutDefault) {
     AMSec = IdTimeoutInfinite;
   }
-  if (!TIdAntiFreezeBase::ShouldUse()) {
+  if (!IdleHookShouldUse()) {
     return CheckIsReadable(AMSec);
   }
   // Wait in idle-time slices so that the host's messages are handled between them. A
   // non-positive idle time-out counts as 1 ms, so that the slices always make progress.
-  const int32_t slice = std::max(TIdAntiFreezeBase::Instance()->IdleTimeOut(), 1);
+  const int32_t slice = std::max(IdleHookTimeOut(), 1);
   if (AMSec == IdTimeoutInfinite) {
     while (!CheckIsReadable(slice)) {
     }
@@ -187,7 +187,7 @@ bool TIdSocketHandle::CheckIsReadable(int32_t AMSec) {
 
 bool TIdSocketHandle::Select(int32_t ATimeout) {
   const bool ready = FReadSocketList->SelectRead(ATimeout);
-  TIdAntiFreezeBase::DoProcess(!ready, false);
+  IdleHookProcess(!ready, false);
   return ready;
 }
 

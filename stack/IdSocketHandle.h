@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "core/IdThreadSafe.h"
+#include "base/IdThreadSafe.h"
 #include "global/IdGlobal.h"
 #include "stack/IdStack.h"
 

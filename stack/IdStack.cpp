@@ -6,7 +6,7 @@
 #include <mutex>
 #include <system_error>
 
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "stack/IdIPAddress.h"
 
 namespace ftpc {

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/IdException.h"
-#include "core/IdThreadSafe.h"
+#include "base/IdException.h"
+#include "base/IdThreadSafe.h"
 #include "global/IdGlobal.h"
 #include "stack/IdStackConsts.h"
 

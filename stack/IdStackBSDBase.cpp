@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "stack/IdIPAddress.h"
 
 namespace ftpc {

@@ -18,7 +18,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "stack/IdIPAddress.h"
 
 namespace ftpc {

@@ -12,7 +12,7 @@
 #include "core/IdIntercept.h"
 #include "core/IdReplyFTP.h"
 #include "core/IdReplyRFC.h"
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "core/IdTCPClient.h"
 
 namespace ftpc {

@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/IdThreadSafe.h"
+#include "base/IdThreadSafe.h"
 
 namespace ftpc {
 namespace {

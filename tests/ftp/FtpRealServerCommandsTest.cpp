@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/IdExceptionCore.h"
+#include "base/IdExceptionCore.h"
 #include "ftp/IdFTP.h"
 #include "global/IdGlobalProtocols.h"
 #include "support/RealFtpSession.h"

@@ -2,7 +2,7 @@
 // scripted server receives.
 #include <gtest/gtest.h>
 
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
 #include "hash/IdOTPCalculator.h"
 #include "proxy/IdSocks.h"

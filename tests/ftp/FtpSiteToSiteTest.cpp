@@ -7,7 +7,7 @@
 
 #include "FtpScriptedSession.h"
 #include "core/IdReplyRFC.h"
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
 #include "support/RealFtpSession.h"
 #include "support/ScriptedFtpServer.h"

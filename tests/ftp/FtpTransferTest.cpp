@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/IdReplyRFC.h"
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
 #include "global/IdStream.h"
 #include "FtpScriptedSession.h"

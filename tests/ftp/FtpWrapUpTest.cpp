@@ -5,7 +5,7 @@
 
 #include "FtpScriptedSession.h"
 #include "core/IdReplyRFC.h"
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
 #include "global/IdStream.h"
 #include "support/PatternStreams.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/IdIOHandlerStack.h"
-#include "proxy/IdCustomTransparentProxy.h"
+#include "core/IdCustomTransparentProxy.h"
 #include "proxy/IdSocks.h"
 #include "stack/IdSocketHandle.h"
 

@@ -8,7 +8,7 @@
 
 #include "core/IdIOHandler.h"
 #include "core/IdIOHandlerStack.h"
-#include "core/IdResourceStrings.h"
+#include "base/IdResourceStrings.h"
 #include "core/IdTCPClient.h"
 #include "server/IdSimpleServer.h"
 #include "stack/IdSocketHandle.h"

@@ -9,7 +9,7 @@
 
 #include "StackTestSupport.h"
 #include "core/IdAntiFreezeBase.h"
-#include "core/IdExceptionCore.h"
+#include "base/IdExceptionCore.h"
 #include "stack/IdSocketHandle.h"
 #include "stack/IdStackPosix.h"
 

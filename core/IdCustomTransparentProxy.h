@@ -23,6 +23,15 @@ FTPC_DECLARE_EXCEPTION(EIdTransparentProxyNotSupported, EIdException);
 
 class TIdCustomTransparentProxy : public TIdComponent {
 public:
+  using TFactory = std::unique_ptr<TIdCustomTransparentProxy> (*)();
+
+  // The proxy class a socket handler creates when asked for its proxy before one was set. The
+  // SOCKS unit registers its settings class at start-up; null until a factory is registered.
+  static void SetDefaultFactory(TFactory AFactory);
+  // A new, disabled proxy of the registered class; raises EIdTransparentProxyNotSupported when
+  // no proxy class is linked in.
+  static std::unique_ptr<TIdCustomTransparentProxy> MakeDefault();
+
   explicit TIdCustomTransparentProxy(TIdInitializerComponent* AOwner = nullptr);
   ~TIdCustomTransparentProxy() override;
 

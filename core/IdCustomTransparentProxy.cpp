@@ -1,8 +1,28 @@
-#include "proxy/IdCustomTransparentProxy.h"
+#include "core/IdCustomTransparentProxy.h"
 
-#include "core/IdResourceStrings.h"
+#include <atomic>
+
+#include "base/IdResourceStrings.h"
 
 namespace ftpc {
+
+namespace {
+
+std::atomic<TIdCustomTransparentProxy::TFactory> GDefaultFactory{nullptr};
+
+} // namespace
+
+void TIdCustomTransparentProxy::SetDefaultFactory(TFactory AFactory) {
+  GDefaultFactory.store(AFactory);
+}
+
+std::unique_ptr<TIdCustomTransparentProxy> TIdCustomTransparentProxy::MakeDefault() {
+  const TFactory factory = GDefaultFactory.load();
+  if (factory == nullptr) {
+    throw EIdTransparentProxyNotSupported(std::string(RSTransparentProxyNotInstalled));
+  }
+  return factory();
+}
 
 TIdCustomTransparentProxy::TIdCustomTransparentProxy(TIdInitializerComponent* AOwner)
     : TIdComponent(AOwner) {}

@@ -1,7 +1,7 @@
 // Exceptions shared by the connection layers: the silent family and the graceful close.
 #pragma once
 
-#include "core/IdException.h"
+#include "base/IdException.h"
 
 namespace ftpc {
 

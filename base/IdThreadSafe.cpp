@@ -1,4 +1,4 @@
-#include "core/IdThreadSafe.h"
+#include "base/IdThreadSafe.h"
 
 namespace ftpc {
 

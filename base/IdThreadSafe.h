@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/IdException.h"
+#include "base/IdException.h"
 
 namespace ftpc {
 

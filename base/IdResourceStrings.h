@@ -158,6 +158,8 @@ inline constexpr std::string_view RSTransparentProxyCircularLink =
 // The SOCKS negotiation is not part of this build yet.
 inline constexpr std::string_view RSTransparentProxyNotSupportedYet =
     "%s: tunnelling through this proxy is not supported yet.";
+inline constexpr std::string_view RSTransparentProxyNotInstalled =
+    "No transparent proxy class is installed.";
 inline constexpr std::string_view RSSocksUDPNotSupported =
     "UDP is not support in this SOCKS version.";
 inline constexpr std::string_view RSSocksServerRespondError = "Socks server did not respond.";
