@@ -5,19 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "support/LoopbackSocket.h"
+#include "support/ProgramRun.h"
 
 namespace ftpc::test {
 
 // The two lines the tool prints on every run, and nothing else.
 inline const std::string kToolBanner = "FTP Console for Corvane program\nhttps://ftpconsole.invalid/\n";
 
-struct ToolRun {
-  bool Exited = false;  // ended by itself (not by a signal or the time-out)
-  int ExitCode = -1;
-  std::string Out;
-  std::string Err;
-};
+using ToolRun = ProgramRun;
 
 // Runs the built tool with AArgs (argv[1...]) and waits up to ATimeout for it to end; a tool
 // still running then is killed and reported as not exited.

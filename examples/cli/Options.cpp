@@ -1,0 +1,221 @@
+#include "examples/cli/Options.h"
+
+#include <charconv>
+#include <filesystem>
+#include <string_view>
+
+namespace ftpc::cli {
+
+namespace {
+
+const char* const kHelpText =
+    "Usage:\n"
+    "  ftpc-cli [options] ls [-l] URL        list a directory\n"
+    "  ftpc-cli [options] get URL [LOCAL]    download (LOCAL defaults to the remote file name)\n"
+    "  ftpc-cli [options] put LOCAL URL      upload (a URL ending in / keeps the local name)\n"
+    "  ftpc-cli [options] verify LOCAL URL   compare a local file with the server's digest\n"
+    "\n"
+    "URL: ftp://[user[:password]@]host[:port]/path, percent-decoded; [::1] for IPv6;\n"
+    "     no user means anonymous. The path is relative to the login directory\n"
+    "     (ftp://host//abs or ftp://host/%2Fabs for an absolute one).\n"
+    "\n"
+    "Options:\n"
+    "  --active            PORT/EPRT instead of passive data connections\n"
+    "  --ascii             ASCII type (line ends converted)\n"
+    "  --mode-z            compressed transfers (MODE Z)\n"
+    "  --resume            continue an existing LOCAL from its size (get), or the remote\n"
+    "                      file from its size (put)\n"
+    "  --force             replace an existing LOCAL (without it that is an error)\n"
+    "  --progress          a progress bar with rate and ETA on stderr (on a terminal)\n"
+    "  --verbose           the control conversation on stderr, the password masked\n"
+    "  --timeout SECONDS   time limit for connecting and for each wait on the server\n"
+    "  -h, --help          this text\n"
+    "\n"
+    "ls prints names, one per line; ls -l prints TYPE SIZE TIME NAME per line\n"
+    "(TYPE d, -, l or ?; SIZE in bytes or -; TIME as YYYY-MM-DDTHH:MM:SSZ or -;\n"
+    "a link adds -> TARGET).\n"
+    "\n"
+    "Exit status: 0 success; 1 the operation failed (the reason on stderr; a failed\n"
+    "download leaves no partial LOCAL); 2 a usage error; verify: 3 the server offers\n"
+    "no verification command, 4 the digests differ.\n";
+
+struct FlagOption {
+  std::string_view Name;
+  bool Options::*Field;
+};
+
+constexpr FlagOption kFlags[] = {
+    {"--active", &Options::Active},     {"--ascii", &Options::Ascii},
+    {"--mode-z", &Options::ModeZ},      {"--resume", &Options::Resume},
+    {"--force", &Options::Force},       {"--progress", &Options::Progress},
+    {"--verbose", &Options::Verbose},   {"-l", &Options::LongListing},
+};
+
+constexpr std::string_view kTimeoutOption = "--timeout";
+
+struct CommandForm {
+  std::string_view Name;
+  Command Cmd;
+  size_t MinOperands;
+  size_t MaxOperands;
+  std::string_view Synopsis;
+};
+
+constexpr CommandForm kCommands[] = {
+    {"ls", Command::List, 1, 1, "ls [-l] URL"},
+    {"get", Command::Get, 1, 2, "get URL [LOCAL]"},
+    {"put", Command::Put, 2, 2, "put LOCAL URL"},
+    {"verify", Command::Verify, 2, 2, "verify LOCAL URL"},
+};
+
+int32_t ParseTimeout(std::string_view AText) {
+  int32_t seconds = 0;
+  const auto [end, error] = std::from_chars(AText.data(), AText.data() + AText.size(), seconds);
+  if (error != std::errc() || end != AText.data() + AText.size() || seconds < 1 ||
+      seconds > kMaxTimeoutSeconds) {
+    throw UsageError("--timeout takes whole seconds from 1 to " +
+                     std::to_string(kMaxTimeoutSeconds) + ", not '" + std::string(AText) + "'");
+  }
+  return seconds;
+}
+
+// Splits the arguments into options (applied to VOptions) and operands.
+class ArgumentReader {
+public:
+  ArgumentReader(const std::vector<std::string>& AArgs, Options& VOptions)
+      : FArgs(AArgs), FOptions(VOptions) {}
+
+  // False when the arguments ask for help.
+  bool Read(std::vector<std::string>& VOperands) {
+    bool optionsEnded = false;
+    for (FIndex = 0; FIndex < FArgs.size(); ++FIndex) {
+      const std::string& arg = FArgs[FIndex];
+      if (optionsEnded || arg.size() < 2 || arg.front() != '-') {
+        VOperands.push_back(arg);
+      } else if (arg == "--") {
+        optionsEnded = true;
+      } else if (arg == "--help" || arg == "-h") {
+        return false;
+      } else {
+        ApplyOption(arg);
+      }
+    }
+    return true;
+  }
+
+private:
+  void ApplyOption(std::string_view AArg) {
+    for (const FlagOption& flag : kFlags) {
+      if (AArg == flag.Name) {
+        FOptions.*flag.Field = true;
+        return;
+      }
+    }
+    if (AArg == kTimeoutOption) {
+      if (++FIndex == FArgs.size()) {
+        throw UsageError("--timeout needs a number of seconds");
+      }
+      FOptions.TimeoutSeconds = ParseTimeout(FArgs[FIndex]);
+    } else if (AArg.starts_with(std::string(kTimeoutOption) + "=")) {
+      FOptions.TimeoutSeconds = ParseTimeout(AArg.substr(kTimeoutOption.size() + 1));
+    } else {
+      throw UsageError("unknown option '" + std::string(AArg) + "'");
+    }
+  }
+
+  const std::vector<std::string>& FArgs;
+  Options& FOptions;
+  size_t FIndex = 0;
+};
+
+const CommandForm& FindCommand(const std::string& AName) {
+  for (const CommandForm& form : kCommands) {
+    if (AName == form.Name) {
+      return form;
+    }
+  }
+  throw UsageError("unknown command '" + AName + "'");
+}
+
+void CheckCombinations(const Invocation& AInvocation) {
+  const Options& opts = AInvocation.Opts;
+  if (opts.LongListing && AInvocation.Cmd != Command::List) {
+    throw UsageError("-l belongs to ls");
+  }
+  if (opts.Resume && opts.Force) {
+    throw UsageError("--resume and --force exclude each other");
+  }
+  // Line ends change length on the way, so a local size is no offset on the server.
+  if (opts.Resume && opts.Ascii) {
+    throw UsageError("--resume and --ascii exclude each other");
+  }
+}
+
+// "dir/name" gives "name"; a name that ends in a slash has none.
+std::string LocalBaseName(const std::string& ALocal) {
+  const std::string name = std::filesystem::path(ALocal).filename().string();
+  if (name.empty() || name == "." || name == "..") {
+    throw UsageError("'" + ALocal + "' names no file");
+  }
+  if (name.find_first_of("\r\n") != std::string::npos) {
+    throw UsageError("a line break in '" + ALocal + "' cannot go into a remote name");
+  }
+  return name;
+}
+
+// Get and verify name a remote file; put may name a directory and keeps the local name there;
+// get stores under the remote name when no local one is given.
+void CompleteNames(Invocation& VInvocation) {
+  FtpUrl& url = VInvocation.Url;
+  if (VInvocation.Cmd == Command::Put && url.NamesDirectory()) {
+    url.Path += LocalBaseName(VInvocation.Local);
+  }
+  if ((VInvocation.Cmd == Command::Get || VInvocation.Cmd == Command::Verify) &&
+      url.NamesDirectory()) {
+    throw UsageError("the URL names a directory, not a file");
+  }
+  if (VInvocation.Cmd == Command::Get && VInvocation.Local.empty()) {
+    VInvocation.Local = url.FileName();
+  }
+}
+
+// Places the operands of AForm: the URL and the local file name.
+void AssignOperands(const CommandForm& AForm, const std::vector<std::string>& AOperands,
+                    Invocation& VInvocation) {
+  const size_t count = AOperands.size() - 1;
+  if (count < AForm.MinOperands || count > AForm.MaxOperands) {
+    throw UsageError("usage: " + std::string(kProgramName) + " [options] " +
+                     std::string(AForm.Synopsis));
+  }
+  const bool localFirst = AForm.Cmd == Command::Put || AForm.Cmd == Command::Verify;
+  VInvocation.Url = ParseFtpUrl(AOperands[localFirst ? 2 : 1]);
+  if (localFirst || count == 2) {
+    VInvocation.Local = AOperands[localFirst ? 1 : 2];
+    if (VInvocation.Local.empty()) {
+      throw UsageError("LOCAL must not be empty");
+    }
+  }
+  CompleteNames(VInvocation);
+}
+
+} // namespace
+
+Invocation ParseCommandLine(const std::vector<std::string>& AArgs) {
+  Invocation invocation;
+  std::vector<std::string> operands;
+  if (!ArgumentReader(AArgs, invocation.Opts).Read(operands)) {
+    return invocation; // Command::Help
+  }
+  if (operands.empty()) {
+    throw UsageError("no command given");
+  }
+  const CommandForm& form = FindCommand(operands.front());
+  invocation.Cmd = form.Cmd;
+  AssignOperands(form, operands, invocation);
+  CheckCombinations(invocation);
+  return invocation;
+}
+
+const char* HelpText() { return kHelpText; }
+
+} // namespace ftpc::cli

@@ -1,0 +1,45 @@
+// The command line of the client program: its commands, options and the help text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "examples/cli/Url.h"
+#include "examples/cli/UsageError.h"
+
+namespace ftpc::cli {
+
+inline constexpr const char* kProgramName = "ftpc-cli";
+// The longest --timeout: a day. Far below the 32-bit millisecond limit of the time-outs.
+inline constexpr int32_t kMaxTimeoutSeconds = 24 * 60 * 60;
+
+enum class Command { Help, List, Get, Put, Verify };
+
+struct Options {
+  bool Active = false;
+  bool Ascii = false;
+  bool ModeZ = false;
+  bool Resume = false;
+  bool Force = false;
+  bool Progress = false;
+  bool Verbose = false;
+  bool LongListing = false;  // ls -l
+  int32_t TimeoutSeconds = 0; // 0: the library's own time-outs
+};
+
+struct Invocation {
+  Command Cmd = Command::Help;
+  Options Opts;
+  FtpUrl Url;
+  std::string Local; // get: empty when not given
+};
+
+// Parses the arguments after the program name; raises UsageError with the reason.
+// Options may stand anywhere before "--", after which every argument is an operand.
+Invocation ParseCommandLine(const std::vector<std::string>& AArgs);
+
+// What --help prints.
+const char* HelpText();
+
+} // namespace ftpc::cli

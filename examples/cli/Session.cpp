@@ -1,0 +1,93 @@
+#include "examples/cli/Session.h"
+
+#include <exception>
+
+namespace ftpc::cli {
+
+namespace {
+
+constexpr int32_t kMillisecondsPerSecond = 1000;
+
+} // namespace
+
+Session::Session(const Invocation& AInvocation)
+    : FInvocation(AInvocation),
+      FDrawProgress(AInvocation.Opts.Progress && StderrIsTerminal()),
+      FFtp(std::make_unique<TIdFTP>()) {
+  ApplyOptions();
+  HookProgress();
+}
+
+Session::~Session() {
+  // Destroying the session closes the control connection without QUIT.
+  FFtp.reset();
+}
+
+void Session::ApplyOptions() {
+  const FtpUrl& url = FInvocation.Url;
+  const Options& opts = FInvocation.Opts;
+  TIdFTP& ftp = *FFtp;
+  ftp.SetHost(url.Host);
+  ftp.SetPort(url.Port);
+  if (url.IPv6) {
+    ftp.SetIPVersion(Id_IPv6); // also switches to EPSV/EPRT, the only forms IPv6 knows
+  }
+  ftp.SetUsername(url.User);
+  ftp.SetPassword(url.Password);
+  ftp.SetAutoLogin(true);
+  ftp.SetPassive(!opts.Active);
+  ftp.SetTransferType(opts.Ascii ? ftASCII : ftBinary);
+  if (opts.TimeoutSeconds > 0) {
+    const int32_t timeout = opts.TimeoutSeconds * kMillisecondsPerSecond;
+    ftp.SetConnectTimeout(timeout);
+    ftp.SetReadTimeout(timeout);
+    ftp.SetTransferTimeout(timeout);
+    ftp.SetListenTimeout(timeout);
+  }
+  if (opts.Verbose) {
+    FTranscript = std::make_unique<Transcript>();
+    ftp.SetIntercept(&FTranscript->Intercept());
+  }
+}
+
+// The data connection reports its progress through the session's work events.
+void Session::HookProgress() {
+  if (!FDrawProgress) {
+    return;
+  }
+  FFtp->SetOnWork([this](TObject*, TWorkMode, int64_t ACount) {
+    if (FBar) {
+      FBar->Update(ACount);
+    }
+  });
+  FFtp->SetOnWorkEnd([this](TObject*, TWorkMode) {
+    if (FBar) {
+      FBar->Finish();
+      FBar.reset();
+    }
+  });
+}
+
+void Session::ShowProgress(int64_t AStart, int64_t ATotal) {
+  if (FDrawProgress) {
+    FBar.emplace(AStart, ATotal);
+  }
+}
+
+void Session::Open() {
+  FFtp->Connect();
+  const std::string directory = FInvocation.Url.Directory();
+  if (!directory.empty()) {
+    FFtp->ChangeDir(directory);
+  }
+}
+
+void Session::Close() {
+  try {
+    FFtp->Quit();
+  } catch (const std::exception&) {
+    // The work is done; a server that hangs up first changes nothing.
+  }
+}
+
+} // namespace ftpc::cli

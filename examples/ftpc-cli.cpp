@@ -1,0 +1,84 @@
+// ftpc-cli: the everyday client program of the library. See Options.cpp for its command line,
+// or run it with --help.
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "core/IdReplyRFC.h"
+#include "examples/cli/Commands.h"
+#include "examples/cli/Options.h"
+#include "examples/cli/Unwired.h"
+
+namespace {
+
+using namespace ftpc::cli;
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// Messages from the library may span lines (socket errors, multi-line replies).
+std::string OneLine(std::string AText) {
+  for (char& c : AText) {
+    if (c == '\r' || c == '\n') {
+      c = ' ';
+    }
+  }
+  return AText;
+}
+
+int Fail(int AStatus, const std::string& AReason) {
+  std::fprintf(stderr, "%s: %s\n", kProgramName, OneLine(AReason).c_str());
+  return AStatus;
+}
+
+// A refused command shows the server's code with its text.
+std::string Reason(const std::exception& AError) {
+  if (const auto* reply = dynamic_cast<const ftpc::EIdReplyRFCError*>(&AError)) {
+    return std::to_string(reply->ErrorCode()) + " " + reply->what();
+  }
+  return AError.what();
+}
+
+int Run(const Invocation& AInvocation) {
+  switch (AInvocation.Cmd) {
+  case Command::Help:
+    std::fputs(HelpText(), stdout);
+    break;
+  case Command::Get:
+    RunGet(AInvocation);
+    break;
+  case Command::Put:
+    RunPut(AInvocation);
+    break;
+  case Command::List:
+  case Command::Verify:
+    break; // turned away by UnwiredFeature
+  }
+  return kExitSuccess;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  // A reader that went away (ftpc-cli ... | head) must not end the run with a signal.
+  std::signal(SIGPIPE, SIG_IGN);
+  Invocation invocation;
+  try {
+    invocation = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const UsageError& error) {
+    Fail(kExitUsage, error.what());
+    std::fprintf(stderr, "Try '%s --help'.\n", kProgramName);
+    return kExitUsage;
+  }
+  if (const std::string missing = UnwiredFeature(invocation); !missing.empty()) {
+    return Fail(kExitFailed, missing + " not available in this build");
+  }
+  try {
+    return Run(invocation);
+  } catch (const std::exception& error) {
+    return Fail(kExitFailed, Reason(error));
+  }
+}
