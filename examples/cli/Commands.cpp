@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "examples/cli/LineEnds.h"
 #include "examples/cli/LocalFile.h"
 #include "examples/cli/Session.h"
 
@@ -48,6 +49,25 @@ int64_t RemoteOffsetForUpload(TIdFTP& AFtp, const std::string& AName, int64_t AL
   return remote;
 }
 
+// With --ascii the bytes pass the line-end conversion on their way to the file.
+void Download(TIdFTP& AFtp, const std::string& AName, TStream& ADest, bool AResume, bool AAscii) {
+  if (!AAscii) {
+    AFtp.Get(AName, ADest, AResume);
+    return;
+  }
+  CrlfToLfWriter text(ADest);
+  AFtp.Get(AName, text, AResume);
+  text.Finish();
+}
+
+std::unique_ptr<TStream> UploadSource(const Invocation& AInvocation) {
+  std::unique_ptr<TStream> file = OpenForUpload(AInvocation.Local);
+  if (AInvocation.Opts.Ascii) {
+    return std::make_unique<LfToCrlfReader>(std::move(file));
+  }
+  return file;
+}
+
 } // namespace
 
 void RunGet(const Invocation& AInvocation) {
@@ -64,14 +84,14 @@ void RunGet(const Invocation& AInvocation) {
     return;
   }
   session.ShowProgress(have, RemoteSizeForProgress(session, name));
-  ftp.Get(name, target.Stream(), have > 0);
+  Download(ftp, name, target.Stream(), have > 0, AInvocation.Opts.Ascii);
   target.Commit(AInvocation.Opts.Force);
   session.Close();
 }
 
 void RunPut(const Invocation& AInvocation) {
   const std::string name = AInvocation.Url.FileName();
-  const std::unique_ptr<TStream> source = OpenForUpload(AInvocation.Local);
+  const std::unique_ptr<TStream> source = UploadSource(AInvocation);
   const int64_t size = source->Size();
   Session session(AInvocation);
   session.Open();

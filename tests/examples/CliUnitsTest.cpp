@@ -1,6 +1,8 @@
-// The client program's command line, URLs, progress line and transcript masking, as data.
+// The client program's units as data: command line, URLs, line-end conversion, progress line
+// and transcript masking.
 #include <gtest/gtest.h>
 
+#include "examples/cli/LineEnds.h"
 #include "examples/cli/Options.h"
 #include "examples/cli/Progress.h"
 #include "examples/cli/Transcript.h"
@@ -122,6 +124,53 @@ TEST(CliOptionsTest, RejectsWhatCannotRun) {
   for (const auto& args : cases) {
     SCOPED_TRACE(testing::PrintToString(args));
     EXPECT_THROW(ParseCommandLine(args), UsageError);
+  }
+}
+
+struct LineEndCase {
+  std::string Local;
+  std::string Wire;
+};
+
+// Each conversion runs block by block: whole, and one byte at a time (a CR LF split between
+// blocks).
+const LineEndCase kLineEndCases[] = {
+    {"a\nb\n", "a\r\nb\r\n"}, {"\n\n", "\r\n\r\n"}, {"a\rb", "a\rb"}, {"a\r", "a\r"},
+    {"", ""},
+};
+
+std::string ConvertDownload(const std::string& AWire, size_t ABlock) {
+  TMemoryStream file;
+  CrlfToLfWriter writer(file);
+  for (size_t at = 0; at < AWire.size(); at += ABlock) {
+    writer.WriteBuffer(AWire.data() + at, static_cast<int64_t>(std::min(ABlock, AWire.size() - at)));
+  }
+  writer.Finish();
+  return std::string(file.Memory().begin(), file.Memory().end());
+}
+
+std::string ConvertUpload(const std::string& ALocal, size_t ABlock, int64_t& VSize) {
+  auto file = std::make_unique<TMemoryStream>();
+  file->WriteBuffer(ALocal.data(), static_cast<int64_t>(ALocal.size()));
+  LfToCrlfReader reader(std::move(file));
+  VSize = reader.Size();
+  std::string wire;
+  char block[8];
+  for (int64_t got; (got = reader.Read(block, static_cast<int64_t>(ABlock))) > 0;) {
+    wire.append(block, static_cast<size_t>(got));
+  }
+  return wire;
+}
+
+TEST(CliLineEndsTest, ConvertBothWaysAcrossBlockBoundaries) {
+  for (const LineEndCase& c : kLineEndCases) {
+    for (const size_t block : {size_t{1}, size_t{8}}) {
+      SCOPED_TRACE(testing::PrintToString(c.Local) + " in blocks of " + std::to_string(block));
+      EXPECT_EQ(ConvertDownload(c.Wire, block), c.Local);
+      int64_t size = -1;
+      EXPECT_EQ(ConvertUpload(c.Local, block, size), c.Wire);
+      EXPECT_EQ(size, static_cast<int64_t>(c.Wire.size()));
+    }
   }
 }
 
