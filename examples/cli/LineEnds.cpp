@@ -52,7 +52,8 @@ void CrlfToLfWriter::Flush() {
 }
 
 int64_t CrlfToLfWriter::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
-  if (AOffset != 0 || AOrigin != soCurrent) {
+  const int64_t target = AOrigin == soBeginning ? AOffset : FTaken + AOffset;
+  if (target != FTaken) {
     RaiseUnsupported("seek");
   }
   return FTaken;

@@ -21,8 +21,9 @@ public:
 
   int64_t Write(const void* ABuffer, int64_t ACount) override;
   void Finish();
-  // Only the current position (bytes taken so far) can be asked for.
+  // Position and size are the bytes taken so far; a seek may only land there.
   int64_t Seek(int64_t AOffset, TSeekOrigin AOrigin) override;
+  int64_t Size() override { return FTaken; }
   int64_t Read(void* ABuffer, int64_t ACount) override;
   void SetSize(int64_t ASize) override;
 
