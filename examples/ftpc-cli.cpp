@@ -19,14 +19,19 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-// Messages from the library may span lines (socket errors, multi-line replies).
-std::string OneLine(std::string AText) {
-  for (char& c : AText) {
-    if (c == '\r' || c == '\n') {
-      c = ' ';
+// Messages from the library may span lines (socket errors, multi-line replies): each line
+// break becomes one space, and trailing blanks go.
+std::string OneLine(const std::string& AText) {
+  std::string line;
+  for (const char c : AText) {
+    if (c == '\n') {
+      line += ' ';
+    } else if (c != '\r') {
+      line += c;
     }
   }
-  return AText;
+  line.erase(line.find_last_not_of(' ') + 1);
+  return line;
 }
 
 int Fail(int AStatus, const std::string& AReason) {

@@ -251,6 +251,12 @@ TEST_F(CliExitStatusTest, EveryStatusHasItsCause) {
   }
   const std::string local = FDir.File("x");
   const std::string url = UrlOf(*FServer, "served.txt");
+  // Accepts connections (the kernel does) but never greets.
+  std::string error;
+  const FileDescriptor silent = ListenOn("127.0.0.1", 0, error);
+  ASSERT_TRUE(silent.Valid()) << error;
+  const std::string silentUrl = "ftp://127.0.0.1:" + std::to_string(LocalPort(silent.Get())) + "/f";
+  const std::string refusedUrl = "ftp://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/f";
   struct Case {
     std::vector<std::string> Args;
     int ExitCode;
@@ -264,6 +270,8 @@ TEST_F(CliExitStatusTest, EveryStatusHasItsCause) {
       {{"verify", local, url}, 1, "ftpc-cli: verify not available in this build\n"},
       {{"--mode-z", "get", url, local}, 1, "ftpc-cli: --mode-z not available in this build\n"},
       {{"put", FDir.File("missing"), url}, 1, "ftpc-cli: cannot open '"},
+      {{"--timeout", "1", "get", silentUrl, local}, 1, "ftpc-cli: Read timed out.\n"},
+      {{"get", refusedUrl, local}, 1, "ftpc-cli: Socket Error # "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.Args));
