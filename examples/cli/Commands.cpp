@@ -35,7 +35,8 @@ DownloadTarget PrepareDownload(const Invocation& AInvocation, bool AResume) {
     return DownloadTarget::Resumed(local);
   }
   if (!AInvocation.Opts.Force && LocalExists(local)) {
-    throw std::runtime_error("'" + local + "' already exists (--force replaces it, --resume continues it)");
+    throw std::runtime_error("'" + local +
+                             "' already exists (--force replaces it, --resume continues it)");
   }
   return DownloadTarget::Fresh(local);
 }

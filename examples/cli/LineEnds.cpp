@@ -59,9 +59,13 @@ int64_t CrlfToLfWriter::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
   return FTaken;
 }
 
-int64_t CrlfToLfWriter::Read(void*, int64_t) { RaiseUnsupported("read a download"); }
+int64_t CrlfToLfWriter::Read(void*, int64_t) {
+  RaiseUnsupported("read a download");
+}
 
-void CrlfToLfWriter::SetSize(int64_t) { RaiseUnsupported("resize"); }
+void CrlfToLfWriter::SetSize(int64_t) {
+  RaiseUnsupported("resize");
+}
 
 // ---- Uploads -----------------------------------------------------------------------------
 
@@ -74,7 +78,8 @@ int64_t LfToCrlfReader::CountConvertedSize() {
   FSource->SetPosition(0);
   int64_t size = 0;
   bool lastWasCR = false;
-  for (int64_t got; (got = FSource->Read(FStage.data(), static_cast<int64_t>(FStage.size()))) > 0;) {
+  for (int64_t got;
+       (got = FSource->Read(FStage.data(), static_cast<int64_t>(FStage.size()))) > 0;) {
     for (int64_t i = 0; i < got; ++i) {
       size += FStage[i] == '\n' && !lastWasCR ? 2 : 1;
       lastWasCR = FStage[i] == '\r';
@@ -126,8 +131,12 @@ int64_t LfToCrlfReader::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
   return FPosition;
 }
 
-int64_t LfToCrlfReader::Write(const void*, int64_t) { RaiseUnsupported("write an upload"); }
+int64_t LfToCrlfReader::Write(const void*, int64_t) {
+  RaiseUnsupported("write an upload");
+}
 
-void LfToCrlfReader::SetSize(int64_t) { RaiseUnsupported("resize"); }
+void LfToCrlfReader::SetSize(int64_t) {
+  RaiseUnsupported("resize");
+}
 
 } // namespace ftpc::cli

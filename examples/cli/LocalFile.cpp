@@ -29,7 +29,8 @@ constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // The descriptor becomes a stream that owns it.
 class DescriptorStream : public TFileStream {
 public:
-  DescriptorStream(int AHandle, std::string AFileName) : TFileStream(AHandle, std::move(AFileName)) {}
+  DescriptorStream(int AHandle, std::string AFileName)
+      : TFileStream(AHandle, std::move(AFileName)) {}
 };
 
 // ---- Removal of the temporary file when a signal ends the program ------------------------
@@ -56,14 +57,17 @@ void ArmSignalCleanup(const std::string& APath) {
   }
 }
 
-void DisarmSignalCleanup() { gPendingArmed = 0; }
+void DisarmSignalCleanup() {
+  gPendingArmed = 0;
+}
 
 // ---- Temporary files ---------------------------------------------------------------------
 
 std::string TemporaryNameFor(const std::string& ALocal) {
   static std::mt19937_64 generator{std::random_device{}()};
   const std::filesystem::path local(ALocal);
-  const std::string suffix = std::to_string(::getpid()) + "-" + std::to_string(generator() % 1000000);
+  const std::string suffix =
+      std::to_string(::getpid()) + "-" + std::to_string(generator() % 1000000);
   return (local.parent_path() / ("." + local.filename().string() + ".part-" + suffix)).string();
 }
 

@@ -45,10 +45,10 @@ struct FlagOption {
 };
 
 constexpr FlagOption kFlags[] = {
-    {"--active", &Options::Active},     {"--ascii", &Options::Ascii},
-    {"--mode-z", &Options::ModeZ},      {"--resume", &Options::Resume},
-    {"--force", &Options::Force},       {"--progress", &Options::Progress},
-    {"--verbose", &Options::Verbose},   {"-l", &Options::LongListing},
+    {"--active", &Options::Active},   {"--ascii", &Options::Ascii},
+    {"--mode-z", &Options::ModeZ},    {"--resume", &Options::Resume},
+    {"--force", &Options::Force},     {"--progress", &Options::Progress},
+    {"--verbose", &Options::Verbose}, {"-l", &Options::LongListing},
 };
 
 constexpr std::string_view kTimeoutOption = "--timeout";
@@ -216,6 +216,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& AArgs) {
   return invocation;
 }
 
-const char* HelpText() { return kHelpText; }
+const char* HelpText() {
+  return kHelpText;
+}
 
 } // namespace ftpc::cli

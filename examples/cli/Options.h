@@ -24,7 +24,7 @@ struct Options {
   bool Force = false;
   bool Progress = false;
   bool Verbose = false;
-  bool LongListing = false;  // ls -l
+  bool LongListing = false;   // ls -l
   int32_t TimeoutSeconds = 0; // 0: the library's own time-outs
 };
 

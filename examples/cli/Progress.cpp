@@ -68,7 +68,9 @@ std::string FormatProgress(int64_t AStart, int64_t ADone, int64_t ATotal, double
   return line;
 }
 
-bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+bool StderrIsTerminal() {
+  return ::isatty(STDERR_FILENO) == 1;
+}
 
 ProgressBar::ProgressBar(int64_t AStart, int64_t ATotal) : FStart(AStart), FTotal(ATotal) {}
 

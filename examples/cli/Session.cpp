@@ -11,8 +11,7 @@ constexpr int32_t kMillisecondsPerSecond = 1000;
 } // namespace
 
 Session::Session(const Invocation& AInvocation)
-    : FInvocation(AInvocation),
-      FDrawProgress(AInvocation.Opts.Progress && StderrIsTerminal()),
+    : FInvocation(AInvocation), FDrawProgress(AInvocation.Opts.Progress && StderrIsTerminal()),
       FFtp(std::make_unique<TIdFTP>()) {
   ApplyOptions();
   HookProgress();

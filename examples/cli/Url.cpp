@@ -163,6 +163,8 @@ std::string FtpUrl::FileName() const {
   return slash == std::string::npos ? Path : Path.substr(slash + 1);
 }
 
-bool FtpUrl::NamesDirectory() const { return Path.empty() || Path.back() == '/'; }
+bool FtpUrl::NamesDirectory() const {
+  return Path.empty() || Path.back() == '/';
+}
 
 } // namespace ftpc::cli

@@ -17,7 +17,7 @@ inline constexpr const char* kAnonymousPassword = "anonymous@";
 struct FtpUrl {
   std::string User;
   std::string Password;
-  std::string Host;  // without the brackets of an IPv6 literal
+  std::string Host; // without the brackets of an IPv6 literal
   uint16_t Port = kDefaultFtpPort;
   bool IPv6 = false; // the host was an IPv6 literal
   // Decoded, relative to the login directory: "ftp://h/a/b" gives "a/b"; "ftp://h//a" or

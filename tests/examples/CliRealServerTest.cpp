@@ -48,9 +48,12 @@ std::string PatternText(uint64_t ASize) {
 }
 
 // A file the server's session user may change (the test runs as another user).
-void MakeWritable(const std::string& APath) { ::chmod(APath.c_str(), 0777); }
+void MakeWritable(const std::string& APath) {
+  ::chmod(APath.c_str(), 0777);
+}
 
-std::vector<std::string> With(std::vector<std::string> AArgs, const std::vector<std::string>& AMore) {
+std::vector<std::string> With(std::vector<std::string> AArgs,
+                              const std::vector<std::string>& AMore) {
   AArgs.insert(AArgs.end(), AMore.begin(), AMore.end());
   return AArgs;
 }
@@ -216,6 +219,7 @@ TEST_F(CliExitStatusTest, DownloadsLeaveLocalFilesAsPromised) {
     return;
   }
   const char* pw = kPasswordInUrl;
+  // clang-format off
   const FailureCase cases[] = {
       {"existing file", Before::OldFile, {}, "served.txt", pw, 1, "already exists", After::OldFile},
       {"dangling link", Before::DanglingLink, {}, "served.txt", pw, 1, "already exists", After::DanglingLink},
@@ -228,13 +232,15 @@ TEST_F(CliExitStatusTest, DownloadsLeaveLocalFilesAsPromised) {
       {"wrong password", Before::Nothing, {}, "served.txt", "wrong", 1, "530", After::Nothing},
       {"resume without a local file downloads", Before::Nothing, {"--resume"}, "served.txt", pw, 0, "", After::Downloaded},
   };
+  // clang-format on
   int index = 0;
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.Name);
     const std::string local = FDir.File("local-" + std::to_string(index));
     const std::string target = FDir.File("target-" + std::to_string(index++));
     Prepare(c.LocalBefore, local, target);
-    const ProgramRun run = Cli(With(c.Options, {"get", UrlOf(*FServer, c.Remote, c.Password), local}));
+    const ProgramRun run =
+        Cli(With(c.Options, {"get", UrlOf(*FServer, c.Remote, c.Password), local}));
     EXPECT_EQ(run.ExitCode, c.ExitCode) << run.Err;
     EXPECT_NE(run.Err.find(c.Message), std::string::npos) << run.Err;
     EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), c.ExitCode == 0 ? 0 : 1) << run.Err;
