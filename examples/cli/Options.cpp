@@ -153,7 +153,7 @@ void CheckCombinations(const Invocation& AInvocation) {
 
 // "dir/name" gives "name"; a name that ends in a slash has none.
 std::string LocalBaseName(const std::string& ALocal) {
-  const std::string name = std::filesystem::path(ALocal).filename().string();
+  std::string name = std::filesystem::path(ALocal).filename().string();
   if (name.empty() || name == "." || name == "..") {
     throw UsageError("'" + ALocal + "' names no file");
   }

@@ -1,5 +1,6 @@
 #include "examples/cli/Progress.h"
 
+#include <cmath>
 #include <cstdio>
 #include <unistd.h>
 
@@ -17,7 +18,7 @@ constexpr int kSecondsPerHour = 60 * kSecondsPerMinute;
 constexpr double kMinRateSeconds = 0.05;
 
 std::string FormatDuration(double ASeconds) {
-  const auto total = static_cast<long long>(ASeconds + 0.5);
+  const long long total = std::llround(ASeconds);
   char text[32];
   if (total >= kSecondsPerHour) {
     std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / kSecondsPerHour,
