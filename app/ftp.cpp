@@ -46,29 +46,18 @@ void WriteBanner() {
   std::fflush(stdout);
 }
 
-bool PathExists(const std::string& APath) {
-  std::error_code error;
-  return std::filesystem::symlink_status(APath, error).type() != std::filesystem::file_type::not_found;
-}
-
 void RemoveQuietly(const std::string& APath) {
   std::error_code error;
   std::filesystem::remove(APath, error);
 }
 
-// A RETR answered 450 ends without an exception but transferred nothing: a failure too.
+// The session refuses a destination that exists (a dangling symbolic link included) before it
+// creates anything; every other failure comes after it created the file, which then goes.
 void Download(TIdFTP& AFtp, const Arguments& AArgs) {
-  if (PathExists(AArgs.Destination)) {
-    AFtp.Get(AArgs.Source, AArgs.Destination, false, false);  // raises "already exists"
-    return;
-  }
   try {
     AFtp.Get(AArgs.Source, AArgs.Destination, false, false);
-    if (AFtp.LastCmdResult().NumericCode() >= 300) {
-      RemoveQuietly(AArgs.Destination);
-    }
   } catch (const ftpc::EIdFTPFileAlreadyExists&) {
-    throw;  // someone else created it meanwhile: not ours to remove
+    throw; // not ours to remove
   } catch (...) {
     RemoveQuietly(AArgs.Destination);
     throw;

@@ -55,11 +55,6 @@ std::string UniqueNameFromReply(const std::vector<std::string>& ALines) {
   return {};
 }
 
-bool LocalFileExists(const std::string& AFile) {
-  std::error_code error;
-  return std::filesystem::exists(AFile, error);
-}
-
 } // namespace
 
 // ---- Public transfer operations ------------------------------------------------------------
@@ -82,7 +77,7 @@ void TIdFTP::Get(const std::string& ASourceFile, const std::string& ADestFile,
     stream = std::make_unique<TIdFileCreateStream>(ADestFile);
   } else if (!ACanOverwrite && resume) {
     stream = std::make_unique<TIdAppendFileStream>(ADestFile);
-  } else if (!LocalFileExists(ADestFile)) {
+  } else if (!LocalPathExists(ADestFile)) {
     stream = std::make_unique<TIdFileCreateStream>(ADestFile);
   } else {
     throw EIdFTPFileAlreadyExists(std::string(RSFTPFileAlreadyExists));

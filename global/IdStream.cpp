@@ -2,12 +2,20 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 #include "base/IdResourceStrings.h"
 #include "global/IdFileApi.h"
 
 namespace ftpc {
+
+bool LocalPathExists(const std::string& AFileName) {
+  std::error_code error;
+  const auto status = std::filesystem::symlink_status(AFileName, error);
+  return status.type() != std::filesystem::file_type::not_found &&
+         status.type() != std::filesystem::file_type::none;
+}
 
 namespace {
 

@@ -90,6 +90,10 @@ private:
   std::string FFileName;
 };
 
+// True when anything is at AFileName, a dangling symbolic link included: links are never
+// followed, so a download that must not overwrite never writes through one.
+bool LocalPathExists(const std::string& AFileName);
+
 // The four ways the FTP client opens local files. Sharing is enforced against every other
 // opener of this library, in this process or another. A file that cannot be created raises
 // EIdFileCreateError, one that cannot be opened EIdFileOpenError; both name the full path

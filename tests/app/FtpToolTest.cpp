@@ -1,5 +1,6 @@
 // The tool as a process against a scripted server on 127.0.0.N:21: the exact command sequence of
 // an upload and a download, and every failure path, each silent with exit code 0.
+#include <filesystem>
 #include <functional>
 #include <span>
 #include <sys/stat.h>
@@ -139,11 +140,13 @@ TEST_F(FtpToolTest, NoArgumentsPrintsTheBannerOnly) {
 
 // What happens to the local destination of a failed run.
 enum class LocalFile { Absent, Untouched };
+// What is at the local destination before the run.
+enum class Before { Nothing, File, DanglingLink };
 
 struct FailureCase {
   const char* Name;
   const char* Operation;
-  bool DestinationExists;
+  Before Destination;
   std::function<void(ScriptedFtpServer&)> Script;
   LocalFile Expected;
 };
@@ -158,31 +161,33 @@ const std::string kPreexisting = "keep me";
 
 std::vector<FailureCase> FailureCases() {
   return {
-      {"wrong password: QUIT, then close", "g", false,
+      {"wrong password: QUIT, then close", "g", Before::Nothing,
        [](ScriptedFtpServer& S) {
          ScriptUserAndPass(S, "530 Login incorrect.").Expect("QUIT").Reply("221 bye").ExpectClose();
        },
        LocalFile::Absent},
-      {"directory refused", "g", false,
+      {"directory refused", "g", Before::Nothing,
        [](ScriptedFtpServer& S) { ScriptLogin(S, kFeaturesNone, "550 no such directory").ExpectClose(); },
        LocalFile::Absent},
-      {"upper-case P transfers nothing", "P", false, ScriptNoTransfer, LocalFile::Absent},
-      {"upper-case G transfers nothing", "G", false, ScriptNoTransfer, LocalFile::Absent},
-      {"other letter transfers nothing", "x", false, ScriptNoTransfer, LocalFile::Absent},
-      {"existing destination is left alone", "g", true, ScriptNoTransfer, LocalFile::Untouched},
-      {"RETR refused removes the new file", "g", false,
+      {"upper-case P transfers nothing", "P", Before::Nothing, ScriptNoTransfer, LocalFile::Absent},
+      {"upper-case G transfers nothing", "G", Before::Nothing, ScriptNoTransfer, LocalFile::Absent},
+      {"other letter transfers nothing", "x", Before::Nothing, ScriptNoTransfer, LocalFile::Absent},
+      {"existing destination is left alone", "g", Before::File, ScriptNoTransfer, LocalFile::Untouched},
+      {"dangling link at the destination is neither followed nor removed", "g",
+       Before::DanglingLink, ScriptNoTransfer, LocalFile::Untouched},
+      {"RETR refused removes the new file", "g", Before::Nothing,
        [](ScriptedFtpServer& S) { ScriptRetr(S, "550 no such file"); S.ExpectClose(); },
        LocalFile::Absent},
-      {"RETR answered 450 removes the new file", "g", false,
+      {"RETR answered 450 removes the new file", "g", Before::Nothing,
        [](ScriptedFtpServer& S) { ScriptRetr(S, "450 file busy"); S.ExpectClose(); },
        LocalFile::Absent},
-      {"broken data connection removes the partial file", "g", false,
+      {"broken data connection removes the partial file", "g", Before::Nothing,
        [](ScriptedFtpServer& S) {
          ScriptRetr(S, "150 here it comes");
          S.DataSend(PatternBytes(64 * 1024), DataEnd::Reset).Reply("426 connection lost").ExpectClose();
        },
        LocalFile::Absent},
-      {"control connection lost mid-download removes the partial file", "g", false,
+      {"control connection lost mid-download removes the partial file", "g", Before::Nothing,
        [](ScriptedFtpServer& S) {
          ScriptRetr(S, "150 here it comes");
          S.DataSend(PatternBytes(64 * 1024)).Close();
@@ -196,8 +201,11 @@ TEST_F(FtpToolTest, EveryFailureIsSilentAndLeavesNoFalseDownload) {
   for (const FailureCase& c : FailureCases()) {
     SCOPED_TRACE(c.Name);
     const std::string local = FDir.File("dest-" + std::to_string(index++));
-    if (c.DestinationExists) {
+    const std::string linkTarget = local + "-target";
+    if (c.Destination == Before::File) {
       ASSERT_TRUE(WriteTextFile(local, kPreexisting));
+    } else if (c.Destination == Before::DanglingLink) {
+      std::filesystem::create_symlink(linkTarget, local);
     }
     auto server = Port21Server();
     c.Script(*server);
@@ -205,7 +213,10 @@ TEST_F(FtpToolTest, EveryFailureIsSilentAndLeavesNoFalseDownload) {
     const std::string source = *c.Operation == 'g' || *c.Operation == 'G' ? "remote.bin" : local;
     ExpectSilentRun(RunAgainst(*server, c.Operation, source, local));
     EXPECT_TRUE(server->Finished());
-    if (c.Expected == LocalFile::Untouched) {
+    if (c.Destination == Before::DanglingLink) {
+      EXPECT_TRUE(std::filesystem::is_symlink(local));
+      EXPECT_FALSE(FileExists(linkTarget));
+    } else if (c.Expected == LocalFile::Untouched) {
       EXPECT_EQ(ReadTextFile(local), kPreexisting);
     } else {
       EXPECT_FALSE(FileExists(local));

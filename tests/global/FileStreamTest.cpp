@@ -210,5 +210,15 @@ TEST_F(FileStreamTest, RelativeNamesAreReportedAsFullPaths) {
   fs::current_path(saved);
 }
 
+TEST_F(FileStreamTest, LocalPathExistsCountsDanglingLinksAndNeverFollowsThem) {
+  const std::string file = MakeFile("file", "x");
+  const std::string dangling = PathOf("dangling");
+  fs::create_symlink(PathOf("missing-target"), dangling);
+  EXPECT_TRUE(LocalPathExists(file));
+  EXPECT_TRUE(LocalPathExists(FDir.string()));
+  EXPECT_TRUE(LocalPathExists(dangling));
+  EXPECT_FALSE(LocalPathExists(PathOf("missing-target")));
+}
+
 } // namespace
 } // namespace ftpc
