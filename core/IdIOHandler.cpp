@@ -136,7 +136,7 @@ const TIdIOHandlerClass* TIdIOHandler::DefaultClass() {
   return registry.Default;
 }
 
-TIdIOHandler* TIdIOHandler::MakeDefaultIOHandler(TIdInitializerComponent* AOwner) {
+std::unique_ptr<TIdIOHandler> TIdIOHandler::MakeDefaultIOHandler(TIdInitializerComponent* AOwner) {
   const TIdIOHandlerClass* cls = DefaultClass();
   if (cls == nullptr || cls->Create == nullptr) {
     RaiseNoHandlerOfType(Class().Name);
@@ -144,8 +144,8 @@ TIdIOHandler* TIdIOHandler::MakeDefaultIOHandler(TIdInitializerComponent* AOwner
   return cls->Create(AOwner);
 }
 
-TIdIOHandler* TIdIOHandler::MakeIOHandler(const TIdIOHandlerClass& ABaseType,
-                                          TIdInitializerComponent* AOwner) {
+std::unique_ptr<TIdIOHandler> TIdIOHandler::MakeIOHandler(const TIdIOHandlerClass& ABaseType,
+                                                          TIdInitializerComponent* AOwner) {
   (void)AOwner; // the registry's handlers are always created without owner
   const TIdIOHandlerClass* found = nullptr;
   {
@@ -359,10 +359,10 @@ int32_t TIdIOHandler::ReceiveChecked(std::span<uint8_t> VBuffer) {
   try {
     received = ReceiveFromSource(VBuffer);
   } catch (const EIdSocketError& e) {
-    return HandleReceiveFailure(e.LastError(), true);
+    return HandleReceiveFailure(e.LastError(), std::current_exception());
   }
   if (received < 0) {
-    return HandleReceiveFailure(GStack() != nullptr ? GStack()->WSGetLastError() : 0, false);
+    return HandleReceiveFailure(GStack() != nullptr ? GStack()->WSGetLastError() : 0, nullptr);
   }
   if (static_cast<size_t>(received) > VBuffer.size()) {
     throw EIdException(std::string(RSTransportOverran));
@@ -372,16 +372,17 @@ int32_t TIdIOHandler::ReceiveChecked(std::span<uint8_t> VBuffer) {
 
 // A connection shut down (10058) or aborted (10053) under the reader still lets it deliver
 // what it has buffered; the next read that needs more data reports the close. Every other
-// failure is raised at once.
-int32_t TIdIOHandler::HandleReceiveFailure(int AErrorCode, bool ARethrow) {
+// failure is raised at once: AFailure when the transport raised one, else a socket error for
+// AErrorCode.
+int32_t TIdIOHandler::HandleReceiveFailure(int AErrorCode, const std::exception_ptr& AFailure) {
   const bool closed = AErrorCode == Id_WSAESHUTDOWN || AErrorCode == Id_WSAECONNABORTED;
   if (closed) {
     FClosedGracefully = true;
     Close();
   }
   if (!closed || InputBufferIsEmpty()) {
-    if (ARethrow) {
-      throw; // NOLINT: called only from the handler of the failure being judged
+    if (AFailure) {
+      std::rethrow_exception(AFailure);
     }
     TIdStack::RaiseSocketError(AErrorCode);
   }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <span>
@@ -55,11 +56,13 @@ using TStrings = std::vector<std::string>;
 
 // Describes an I/O handler class for the registry: its name, the class it derives from and
 // how to create an instance (null for an abstract class). Each handler class offers its own
-// descriptor through a static Class().
+// descriptor through a static Class(). Create returns a handler the caller owns; a given
+// AOwner also lists it among its components, so the caller destroys it before AOwner goes or
+// releases it to AOwner.
 struct TIdIOHandlerClass {
   std::string_view Name;
   const TIdIOHandlerClass* Parent = nullptr;
-  TIdIOHandler* (*Create)(TIdInitializerComponent* AOwner) = nullptr;
+  std::unique_ptr<TIdIOHandler> (*Create)(TIdInitializerComponent* AOwner) = nullptr;
 
   // True when this class is AClass or derives from it.
   bool InheritsFrom(const TIdIOHandlerClass& AClass) const;
@@ -83,15 +86,16 @@ public:
   static void RegisterIOHandler(const TIdIOHandlerClass& AClass);
   // The current default class, or null before one is set.
   static const TIdIOHandlerClass* DefaultClass();
-  // A new instance of the default class. It belongs to AOwner when one is given, else to the
-  // caller. Raises EIdException "No IOHandler of type %s is installed." when no creatable
-  // default class is set.
-  static TIdIOHandler* MakeDefaultIOHandler(TIdInitializerComponent* AOwner = nullptr);
+  // A new instance of the default class, owned by the caller (a given AOwner also lists it,
+  // as for TIdIOHandlerClass::Create). Raises EIdException "No IOHandler of type %s is
+  // installed." when no creatable default class is set.
+  static std::unique_ptr<TIdIOHandler>
+  MakeDefaultIOHandler(TIdInitializerComponent* AOwner = nullptr);
   // A new ownerless instance of the most recently registered class that is ABaseType or
   // derives from it; raises "No IOHandler of type %s is installed." when there is none.
-  // AOwner is accepted for symmetry and not used: the caller owns the result.
-  static TIdIOHandler* MakeIOHandler(const TIdIOHandlerClass& ABaseType,
-                                     TIdInitializerComponent* AOwner = nullptr);
+  // AOwner is accepted for symmetry and not used.
+  static std::unique_ptr<TIdIOHandler> MakeIOHandler(const TIdIOHandlerClass& ABaseType,
+                                                     TIdInitializerComponent* AOwner = nullptr);
 
   // ---- Lifecycle ----
   // Clears ClosedGracefully, empties both buffers and marks the handler opened.
@@ -353,7 +357,7 @@ private:
                               bool ARaiseExceptionOnTimeout, int32_t AMaxReceive);
   TReceiveResult ReceiveIntoInputBuffer(int32_t AMaxReceive);
   int32_t ReceiveChecked(std::span<uint8_t> VBuffer);
-  int32_t HandleReceiveFailure(int AErrorCode, bool ARethrow);
+  int32_t HandleReceiveFailure(int AErrorCode, const std::exception_ptr& AFailure);
   void EnsureInputBytes(int32_t AByteCount, int32_t AMaxReceive);
 
   // Lines.

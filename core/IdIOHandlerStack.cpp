@@ -25,8 +25,8 @@ constexpr int32_t kMaxPort = 65535;
   return true;
 }();
 
-TIdIOHandler* CreateIOHandlerStack(TIdInitializerComponent* AOwner) {
-  return new TIdIOHandlerStack(AOwner); // a component with an owner is deleted by the owner
+std::unique_ptr<TIdIOHandler> CreateIOHandlerStack(TIdInitializerComponent* AOwner) {
+  return std::make_unique<TIdIOHandlerStack>(AOwner);
 }
 
 } // namespace

@@ -179,14 +179,13 @@ void TIdTCPClientCustom::EnsureIOHandler() {
   if (IOHandler() != nullptr) {
     return;
   }
-  TIdIOHandler* handler = CreateImplicitIOHandler();
-  SetIOHandler(handler);
+  std::unique_ptr<TIdIOHandler> handler = CreateImplicitIOHandler();
   // The new handler's resolving and connecting statuses reach the client's listener.
   handler->SetOnStatus(OnStatus());
-  SetManagedIOHandler(true);
+  SetIOHandler(std::move(handler));
 }
 
-TIdIOHandler* TIdTCPClientCustom::CreateImplicitIOHandler() {
+std::unique_ptr<TIdIOHandler> TIdTCPClientCustom::CreateImplicitIOHandler() {
   return TIdIOHandler::MakeDefaultIOHandler(this);
 }
 

@@ -87,7 +87,9 @@ public:
   // also when the read fails.
   virtual std::string ConnectAndGetAll();
 
+  // Also pushes the client's settings into the new handler.
   void SetIOHandler(TIdIOHandler* AValue) override;
+  using TIdTCPConnection::SetIOHandler;
 
   // ---- Settings ------------------------------------------------------------------------
   const std::string& BoundIP() const { return FBoundIP; }
@@ -131,8 +133,8 @@ protected:
   TIdTCPClientCustom(TIdInitializerComponent* AOwner, const TIdReplyClass& AReplyClass);
 
   virtual void DoOnConnected();
-  // A new handler of the default class, owned by this client.
-  virtual TIdIOHandler* CreateImplicitIOHandler();
+  // A new handler of the default class, with this client as its component owner.
+  virtual std::unique_ptr<TIdIOHandler> CreateImplicitIOHandler();
 
 private:
   std::string FBoundIP;

@@ -236,11 +236,8 @@ void TIdTCPConnection::CreateIOHandler(const TIdIOHandlerClass* ABaseType) {
   if (Connected()) {
     throw EIdException(std::string(RSIOHandlerCannotChange));
   }
-  std::unique_ptr<TIdIOHandler> handler(ABaseType != nullptr
-                                            ? TIdIOHandler::MakeIOHandler(*ABaseType)
-                                            : TIdIOHandler::MakeDefaultIOHandler());
-  SetIOHandler(handler.get());
-  FManagedIOHandler = std::move(handler);
+  SetIOHandler(ABaseType != nullptr ? TIdIOHandler::MakeIOHandler(*ABaseType)
+                                    : TIdIOHandler::MakeDefaultIOHandler());
 }
 
 // ---- Handler and intercept --------------------------------------------------------------
@@ -264,6 +261,22 @@ void TIdTCPConnection::SetIOHandler(TIdIOHandler* AValue) {
   }
   DetachIOHandler();
   AttachIOHandler(AValue);
+}
+
+void TIdTCPConnection::SetIOHandler(std::unique_ptr<TIdIOHandler> AValue) {
+  TIdIOHandler* const handler = AValue.get();
+  std::exception_ptr failure;
+  try {
+    SetIOHandler(handler);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (handler != nullptr && FIOHandler == handler && FManagedIOHandler.get() != handler) {
+    FManagedIOHandler = std::move(AValue);
+  }
+  if (failure) {
+    std::rethrow_exception(failure);
+  }
 }
 
 // Lets go of the current handler: a managed one is destroyed, a borrowed one forgotten.

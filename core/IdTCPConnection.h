@@ -90,20 +90,29 @@ public:
   // With ANotifyPeer and a live connection, says goodbye first (DisconnectNotifyPeer); then
   // closes an open handler with the disconnecting/disconnected statuses and OnDisconnected.
   virtual void Disconnect(bool ANotifyPeer);
-  // Creates and manages a handler of ABaseType (null: the default class). Raises
-  // EIdException when connected.
+  // Creates and owns a handler of ABaseType (null: the default class). Raises EIdException
+  // when connected.
   void CreateIOHandler(const TIdIOHandlerClass* ABaseType = nullptr);
 
   // ---- Properties ----------------------------------------------------------------------
   TIdReply& Greeting() { return *FGreeting; }
   void SetGreeting(const TIdReply& AValue) { FGreeting->Assign(AValue); }
   TIdReply& LastCmdResult() { return *FLastCmdResult; }
+  // Whether this connection owns the current handler.
   bool ManagedIOHandler() const { return FManagedIOHandler != nullptr; }
-  // true: this connection destroys the current handler when it replaces it or goes itself.
+  // true: this connection takes over the current handler (prefer the owning SetIOHandler);
+  // false: it lets go of it without destroying it.
   void SetManagedIOHandler(bool AValue);
   TIdIOHandlerSocket* Socket() const { return FSocket; }
   TIdIOHandler* IOHandler() const { return FIOHandler; }
+  // Borrows AValue (null: none): the giver keeps it and destroys it; its destruction is
+  // noticed. A managed handler that is replaced is destroyed. Raises EIdException when AValue
+  // has an intercept other than this connection's.
   virtual void SetIOHandler(TIdIOHandler* AValue);
+  // Takes AValue over: as the borrowing form, then the connection owns it and destroys it when
+  // it replaces it or goes itself. A handler that the borrowing form refused is destroyed; one
+  // it kept while raising (a subclass's type check) stays owned.
+  void SetIOHandler(std::unique_ptr<TIdIOHandler> AValue);
   TIdConnectionIntercept* Intercept() const;
   virtual void SetIntercept(TIdConnectionIntercept* AValue);
   const TNotifyEvent& OnDisconnected() const { return FOnDisconnected; }

@@ -67,6 +67,7 @@ public:
   }
 
   void SetIOHandler(TIdIOHandler* AValue) override;
+  using TIdTCPClientCustom::SetIOHandler;
   // Sets the TLS handler's pass-through state for the mode, then connects.
   void Connect() override;
   using TIdTCPClientCustom::Connect;

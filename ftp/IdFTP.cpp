@@ -7,7 +7,6 @@
 #include "global/IdGlobalProtocols.h"
 #include "hash/IdOTPCalculator.h"
 #include "proxy/IdSocks.h"
-#include "server/IdSimpleServer.h"
 #include "stack/IdSocketHandle.h"
 
 namespace ftpc {
@@ -34,9 +33,6 @@ public:
   TWritingAbortScope& operator=(const TWritingAbortScope&) = delete;
 };
 
-// The AUTH arguments, in the order tAuto tries them.
-constexpr const char* kAuthArguments[] = {"TLS", "SSL", "TLS-C", "TLS-P"};
-
 } // namespace
 
 // ---- Construction ------------------------------------------------------------------------
@@ -46,8 +42,7 @@ TIdFTP::TIdFTP(TIdInitializerComponent* AOwner)
       FClientInfo(std::make_unique<TIdFTPClientIdentifier>()),
       FLoginMsg(std::make_unique<TIdReplyFTP>()),
       FProxySettings(std::make_unique<TIdFtpProxySettings>()),
-      FTZInfo(std::make_unique<TIdFTPTZInfo>()),
-      FAbortFlag(std::make_unique<TIdThreadSafeBoolean>()) {
+      FTZInfo(std::make_unique<TIdFTPTZInfo>()) {
   FRegularProtPort = kFTPPort;
   FImplicitTLSProtPort = kFTPImplicitTLSPort;
   SetPort(kFTPPort);
@@ -55,10 +50,7 @@ TIdFTP::TIdFTP(TIdInitializerComponent* AOwner)
   SetReadTimeout(kControlReadTimeout);
 }
 
-TIdFTP::~TIdFTP() {
-  FDataChannel.reset();
-  SetCompressor(nullptr);
-}
+TIdFTP::~TIdFTP() { SetCompressor(nullptr); }
 
 // ---- Connect and disconnect --------------------------------------------------------------
 
@@ -129,21 +121,15 @@ void TIdFTP::SendSyst() {
   }
 }
 
-// "210 UTC-300" style answers: the number after the first three characters is the zone's
-// offset in minutes, with the opposite sign of what we keep.
+// "210 UTC-300"; an unreadable zone leaves the offset unknown: SITE ZONE never fails the
+// connect.
 void TIdFTP::SendSiteZone() {
   if (SendCmd("SITE ZONE") != 210 || LastCmdResult().Text().empty()) {
     return;
   }
-  const std::string line = LastCmdResult().FirstTextLine();
-  if (line.size() <= 3) {
-    return;
-  }
-  try {
-    FTZInfo->SetGMTOffset(MinutesToZoneOffset(line.substr(3)));
+  if (const std::optional<TDateTime> offset = ZoneOffsetFromReply(LastCmdResult().FirstTextLine())) {
+    FTZInfo->SetGMTOffset(*offset);
     FTZInfo->SetGMTOffsetAvailable(true);
-  } catch (const EIdConvertError&) {
-    // An unreadable zone leaves the offset unknown; SITE ZONE never fails the connect.
   }
 }
 
@@ -208,56 +194,18 @@ void TIdFTP::DisconnectNotifyPeer() {
   }
 }
 
-// Safe from another thread while a transfer runs: the socket is only shut down, which wakes
-// the transferring thread; that thread closes and frees the connection in its wrap-up.
-void TIdFTP::KillDataChannel() {
-  const std::lock_guard guard(FDataChannelLock);
-  ShutDownDataChannel();
-}
+void TIdFTP::KillDataChannel() { FData.Kill(); }
 
-void TIdFTP::ShutDownDataChannel() {
-  if (!FDataChannel) {
-    return;
-  }
-  if (auto* listener = dynamic_cast<TIdSimpleServer*>(FDataChannel.get())) {
-    listener->Abort();
-  }
-  // The transferring thread may close the socket at any moment; the handle's own shutdown
-  // keeps a closed socket's number, perhaps already reused, from being shut down.
-  TIdIOHandlerSocket* socket = FDataChannel->Socket();
-  if (socket != nullptr && socket->Binding() != nullptr) {
-    socket->Binding()->Shutdown(Id_SD_Both);
-  }
-}
-
-// The flag is set before ABOR goes out: a server may drop the data connection as soon as it
-// reads ABOR, and the transferring thread must take that failure as the abort, not as an error.
-// The lock keeps the data connection alive until it is shut down. While a transfer runs, its
-// thread owns the control connection's input: this thread only writes ABOR and must not read
-// (Connected() would).
+// While a transfer runs, its thread owns the control connection's input: this thread only
+// writes ABOR and must not read (Connected() would).
 void TIdFTP::Abort() {
-  {
-    const std::lock_guard guard(FDataChannelLock);
-    if (FDataChannel != nullptr) {
-      FAbortFlag->SetValue(true);
-      try {
-        if (IOHandler() != nullptr && IOHandler()->Opened()) {
-          SendAbortLine();
-        }
-      } catch (...) {
-        // Without a control connection the transfer must still end.
-        ShutDownDataChannel();
-        throw;
-      }
-      ShutDownDataChannel();
-      return;
+  const bool transferRuns = FData.AbortTransfer([this] {
+    if (IOHandler() != nullptr && IOHandler()->Opened()) {
+      SendAbortLine();
     }
-    if (FTransferRunning) {
-      // Before its data connection exists or after it is released, the transfer's thread is
-      // sending commands or reading replies on the control connection: there is nothing to
-      // abort, and writing or reading here would interleave with that thread.
-      return;
-    }
+  });
+  if (transferRuns) {
+    return;
   }
   if (Connected()) {
     SendAbortLine();
@@ -304,7 +252,7 @@ void TIdFTP::SetTryNATFastTrack(bool AValue) {
 }
 
 void TIdFTP::SetTransferType(TIdFTPTransferType AValue) {
-  if (AValue == FTransferType || FDataChannel) {
+  if (AValue == FTransferType || FData.Channel() != nullptr) {
     return;
   }
   FTransferType = AValue;
@@ -461,23 +409,13 @@ void TIdFTP::TransferMode(TIdFTPTransferMode ATransferMode) {
     if (FCompressor == nullptr) {
       throw EIdFTPMissingCompressor(std::string(RSFTPMissingCompressor));
     }
-    if (FeatLineIndexExact("MODE Z") < 0) {
+    if (CapabilityLineIndexExact(FCapabilities, "MODE Z") < 0) {
       throw EIdFTPUnsupportedTransferMode(std::string(RSFTPUnsupportedTransferMode));
     }
     argument = "Z";
   }
   SendCmd("MODE " + argument, {200});
   FCurrentTransferMode = ATransferMode;
-}
-
-// 0-based index of the capability line that, trimmed, equals AText exactly; -1 when none.
-int TIdFTP::FeatLineIndexExact(const std::string& AText) const {
-  for (size_t i = 0; i < FCapabilities.size(); ++i) {
-    if (Trim(FCapabilities[i]) == AText) {
-      return static_cast<int>(i);
-    }
-  }
-  return -1;
 }
 
 // ---- Login -------------------------------------------------------------------------------
@@ -501,7 +439,7 @@ std::string TIdFTP::HostPortText() const {
 
 void TIdFTP::NegotiateAUTH() {
   if (FAUTHCmd != tAuto) {
-    const int16_t code = SendCmd(std::string("AUTH ") + kAuthArguments[FAUTHCmd - tAuthTLS]);
+    const int16_t code = SendCmd(std::string("AUTH ") + kFTPAuthArguments[FAUTHCmd - tAuthTLS]);
     if (code == 234 || code == 334) {
       StartControlTLS();
     } else {
@@ -509,7 +447,7 @@ void TIdFTP::NegotiateAUTH() {
     }
     return;
   }
-  for (const char* argument : kAuthArguments) {
+  for (const char* argument : kFTPAuthArguments) {
     const int16_t code = SendCmd(std::string("AUTH ") + argument);
     if (code == 234 || code == 334) {
       StartControlTLS();
@@ -672,13 +610,7 @@ void TIdFTP::DiscoverFeatures() {
   const int16_t code = SendCmd("FEAT");
   FCapabilities.clear();
   if (code == 211 || code == 221) {
-    FCapabilities = LastCmdResult().Text();
-    if (!FCapabilities.empty()) {
-      FCapabilities.erase(FCapabilities.begin()); // "Features:"
-    }
-    if (!FCapabilities.empty()) {
-      FCapabilities.pop_back(); // "End"
-    }
+    FCapabilities = CapabilitiesFromFeatReply(LastCmdResult().Text());
   }
   if (FUsingExtDataPort) {
     FUsingExtDataPort = IsExtSupported("EPRT") && IsExtSupported("EPSV");
@@ -698,41 +630,15 @@ void TIdFTP::DiscoverFeatures() {
 }
 
 bool TIdFTP::IsExtSupported(const std::string& ACmd) const {
-  for (const std::string& line : FCapabilities) {
-    if (TextEqualsIgnoreCase(FirstWordOf(TrimLeft(line)), ACmd)) {
-      return true;
-    }
-  }
-  return false;
+  return CapabilityListed(FCapabilities, ACmd);
 }
 
 void TIdFTP::ExtractFeatFacts(const std::string& ACmd, std::vector<std::string>& AResults) const {
-  AResults.clear();
-  for (const std::string& line : FCapabilities) {
-    std::string rest = line;
-    if (!TextEqualsIgnoreCase(CutToken(rest, " "), ACmd)) {
-      continue;
-    }
-    rest = Trim(rest);
-    while (!rest.empty()) {
-      const std::string fact = Trim(CutToken(rest, ";"));
-      if (!fact.empty()) {
-        AResults.push_back(fact);
-      }
-    }
-    return;
-  }
+  AResults = CapabilityFacts(FCapabilities, ACmd);
 }
 
 int TIdFTP::FeatLineIndex(const std::string& AFeatLine) const {
-  const bool wholeLine = AFeatLine.find(' ') != std::string::npos;
-  for (size_t i = 0; i < FCapabilities.size(); ++i) {
-    const std::string line = TrimLeft(FCapabilities[i]);
-    if (TextEqualsIgnoreCase(wholeLine ? line : FirstWordOf(line), AFeatLine)) {
-      return static_cast<int>(i);
-    }
-  }
-  return -1;
+  return CapabilityLineIndex(FCapabilities, AFeatLine);
 }
 
 void TIdFTP::SetCmdOpt(const std::string& ACMD, const std::string& AOptions) {
@@ -750,24 +656,7 @@ bool TIdFTP::SupportsVerification() {
          (IsExtSupported("XSHA1") || IsExtSupported("XMD5") || IsExtSupported("XCRC"));
 }
 
-bool TIdFTP::SupportsTLS() {
-  for (const std::string& line : FCapabilities) {
-    std::string rest = TrimLeft(line);
-    if (!TextEqualsIgnoreCase(CutToken(rest, " "), "AUTH")) {
-      continue;
-    }
-    while (!rest.empty()) {
-      const std::string argument = Trim(CutToken(rest, ";"));
-      for (const char* known : kAuthArguments) {
-        if (TextEqualsIgnoreCase(argument, known)) {
-          return true;
-        }
-      }
-    }
-    return false;
-  }
-  return false;
-}
+bool TIdFTP::SupportsTLS() { return CapabilitiesOfferTLS(FCapabilities); }
 
 bool TIdFTP::GreetingStartsWith(std::string_view APrefix) {
   return TextHasPrefix(Greeting().FirstTextLine(), APrefix);

@@ -1,9 +1,12 @@
 // TIdFTP: the FTP client session. One object holds one control connection and, during a
-// transfer, one data connection. The implementation is split by concern:
-//   IdFTP.cpp          construction, Connect/Disconnect, Abort, setters, login, features
-//   IdFTPDataChannel.cpp  PASV/EPSV/CPSV queries, PORT/EPRT, data-connection set-up
-//   IdFTPTransfer.cpp  Get/Put/StoreUnique, the transfer engines and their wrap-up
-//   IdFTPCommands.cpp  the remote file and directory commands
+// transfer, one data connection. The session's commands are split by concern:
+//   IdFTP.cpp             construction, Connect/Disconnect, Abort, setters, login, features
+//   IdFTPDataChannel.cpp  the data-port commands: PASV/EPSV/CPSV, PORT/EPRT, PBSZ/PROT/CCC
+//   IdFTPTransfer.cpp     Get/Put/StoreUnique, the transfer engines, server-to-server copies
+//   IdFTPCommands.cpp     the remote file and directory commands
+// The data connection's life (creation, the abort hand-off, the wrap-up of every transfer) is
+// TIdFTPDataConnection's; what a reply says is read by the free functions of
+// IdFTPReplyParsers.h.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +21,9 @@
 #include "base/IdThreadSafe.h"
 #include "ftp/IdExplicitTLSClientServerBase.h"
 #include "ftp/IdFTPCommon.h"
+#include "ftp/IdFTPDataConnection.h"
+#include "ftp/IdFTPReplyParsers.h"
+#include "ftp/IdFTPSiteToSite.h"
 #include "global/IdStream.h"
 
 namespace ftpc {
@@ -75,10 +81,6 @@ public:
 using TIdFTPBannerEvent = std::function<void(TObject* ASender, const std::string& AMsg)>;
 using TIdFtpAfterGet = std::function<void(TObject* ASender, TStream& AStream)>;
 using TIdNeedAccountEvent = std::function<void(TObject* ASender, std::string& VAcct)>;
-using TIdOnDataChannelCreate =
-    std::function<void(TObject* ASender, TIdTCPConnection& ADataChannel)>;
-using TIdOnDataChannelDestroy =
-    std::function<void(TObject* ASender, TIdTCPConnection& ADataChannel)>;
 
 class TIdFTP : public TIdExplicitTLSClient {
 public:
@@ -199,27 +201,27 @@ public:
   TIdReplyFTP& LoginMsg() { return *FLoginMsg; }
   bool Passive() const { return FPassive; }
   void SetPassive(bool AValue);
-  bool PassiveUseControlHost() const { return FPassiveUseControlHost; }
-  void SetPassiveUseControlHost(bool AValue) { FPassiveUseControlHost = AValue; }
+  bool PassiveUseControlHost() const { return FData.PassiveUseControlHost(); }
+  void SetPassiveUseControlHost(bool AValue) { FData.SetPassiveUseControlHost(AValue); }
   TIdFTPDataPortSecurity DataPortProtection() const { return FDataPortProtection; }
   void SetDataPortProtection(TIdFTPDataPortSecurity AValue);
   TAuthCmd AUTHCmd() const { return FAUTHCmd; }
   void SetAUTHCmd(TAuthCmd AValue);
-  uint16_t DataPort() const { return FDataPort; }
-  void SetDataPort(uint16_t AValue) { FDataPort = AValue; }
-  uint16_t DataPortMin() const { return FDataPortMin; }
-  void SetDataPortMin(uint16_t AValue) { FDataPortMin = AValue; }
-  uint16_t DataPortMax() const { return FDataPortMax; }
-  void SetDataPortMax(uint16_t AValue) { FDataPortMax = AValue; }
+  uint16_t DataPort() const { return FData.DataPort(); }
+  void SetDataPort(uint16_t AValue) { FData.SetDataPort(AValue); }
+  uint16_t DataPortMin() const { return FData.DataPortMin(); }
+  void SetDataPortMin(uint16_t AValue) { FData.SetDataPortMin(AValue); }
+  uint16_t DataPortMax() const { return FData.DataPortMax(); }
+  void SetDataPortMax(uint16_t AValue) { FData.SetDataPortMax(AValue); }
   const std::string& ExternalIP() const { return FExternalIP; }
   void SetExternalIP(const std::string& AValue) { FExternalIP = AValue; }
   const std::string& SystemDesc() const { return FSystemDesc; }
   TIdFTPTransferType TransferType() const { return FTransferType; }
   void SetTransferType(TIdFTPTransferType AValue);
-  int32_t TransferTimeout() const { return FTransferTimeout; }
-  void SetTransferTimeout(int32_t AValue) { FTransferTimeout = AValue; }
-  int32_t ListenTimeout() const { return FListenTimeout; }
-  void SetListenTimeout(int32_t AValue) { FListenTimeout = AValue; }
+  int32_t TransferTimeout() const { return FData.TransferTimeout(); }
+  void SetTransferTimeout(int32_t AValue) { FData.SetTransferTimeout(AValue); }
+  int32_t ListenTimeout() const { return FData.ListenTimeout(); }
+  void SetListenTimeout(int32_t AValue) { FData.SetListenTimeout(AValue); }
   const std::string& DirFormat() const { return FDirFormat; }
   TIdFtpProxySettings& ProxySettings() { return *FProxySettings; }
   void SetProxySettings(const TIdFtpProxySettings& AValue) { FProxySettings->Assign(AValue); }
@@ -239,10 +241,11 @@ public:
   const std::string& Account() const { return FAccount; }
   void SetAccount(const std::string& AValue) { FAccount = AValue; }
   // The data connection while a transfer runs, else null.
-  TIdTCPConnection* DataChannel() const { return FDataChannel.get(); }
+  TIdTCPConnection* DataChannel() const { return FData.Channel(); }
 
   void SetIPVersion(TIdIPVersion AValue) override;
   void SetIOHandler(TIdIOHandler* AValue) override;
+  using TIdExplicitTLSClient::SetIOHandler;
   void SetUseTLS(TIdUseTLS AValue) override;
 
   // ---- Events --------------------------------------------------------------------------
@@ -254,10 +257,10 @@ public:
   void SetOnNeedAccount(TIdNeedAccountEvent AValue) { FOnNeedAccount = std::move(AValue); }
   void SetOnCustomFTPProxy(TNotifyEvent AValue) { FOnCustomFTPProxy = std::move(AValue); }
   void SetOnDataChannelCreate(TIdOnDataChannelCreate AValue) {
-    FOnDataChannelCreate = std::move(AValue);
+    FData.SetOnDataChannelCreate(std::move(AValue));
   }
   void SetOnDataChannelDestroy(TIdOnDataChannelDestroy AValue) {
-    FOnDataChannelDestroy = std::move(AValue);
+    FData.SetOnDataChannelDestroy(std::move(AValue));
   }
   void SetOnBannerBeforeLogin(TIdFTPBannerEvent AValue) {
     FOnBannerBeforeLogin = std::move(AValue);
@@ -302,78 +305,44 @@ protected:
   // Host, or "host:port" when the port is not 21.
   std::string HostPortText() const;
   bool GreetingStartsWith(std::string_view APrefix);
-  int FeatLineIndexExact(const std::string& AText) const;
   // The server takes "MDTM stamp+zone filename" to set a time.
   bool UsesSpaceMdtmForm();
-  int64_t SizeFromReply(int16_t ACode);
 
-  // ---- Data channel (IdFTPDataChannel.cpp) ---------------------------------------------
+  // ---- Data-port commands (IdFTPDataChannel.cpp) ---------------------------------------
   // PBSZ/PROT/CCC before a data-port command, only under TLS.
   void SendDataSettings();
   // EPSV when FUsingExtDataPort, else PASV; returns the address to connect to.
-  void SendPassive(std::string& VIP, uint16_t& VPort);
-  void SendPASV(std::string& VIP, uint16_t& VPort);
-  void SendCPassive(std::string& VIP, uint16_t& VPort);
-  void SendEPassive(std::string& VIP, uint16_t& VPort);
-  // EPRT when FUsingExtDataPort (falling back to PORT), else PORT.
-  void SendPort(const TIdSocketHandle& AHandle);
-  // The data-protection commands, then EPRT or PORT for AIP:APort as SendPort chooses.
+  TIdFTPDataAddress SendPassive();
+  TIdFTPDataAddress SendPASV();
+  TIdFTPDataAddress SendCPassive();
+  TIdFTPDataAddress SendEPassive();
+  // The data-protection commands, then EPRT or PORT for AIP:APort: EPRT when
+  // FUsingExtDataPort (falling back to PORT), else PORT.
   void AnnounceDataPort(const std::string& AIP, uint16_t APort, TIdIPVersion AIPVersion);
   void SendPORT(const std::string& AIP, uint16_t APort);
   void SendEPRT(const std::string& AIP, uint16_t APort, TIdIPVersion AIPVersion);
-  // Creates the passive data connection and connects it.
+  // Queries the passive address and opens the data connection to it.
   void OpenPassiveDataChannel();
-  // Creates the active-mode listener, starts listening and announces it.
+  // Opens the active-mode listener and announces it (ExternalIP instead of its address).
   void OpenActiveDataChannel();
-  // Waits ListenTimeout for the server's connection on the active-mode listener.
-  void AcceptActiveDataChannel();
-  // Gives a new data connection its I/O handler and the control connection's settings.
-  void InitDataChannel(TIdTCPConnection& AChannel);
+  // Whether the data connection is to be protected by TLS.
+  bool DataChannelProtected() const;
   void DoTryNATFastTrack();
-  // The host and port of the last 227 reply (PASV, CPSV); the address pieces must be decimal
-  // numbers 0..255 (EIdFTPServerSentInvalidAddress otherwise).
-  void ParsePASVReply(std::string& VIP, uint16_t& VPort);
-  // The host and port of the last 229 reply; raises EIdFTPServerSentInvalidPort.
-  void ParseEPSVReply(std::string& VIP, uint16_t& VPort);
-  // Creates the passive data connection to an address already queried and connects it.
-  void OpenPassiveDataChannelTo(std::string AHost, uint16_t APort);
-  // Stores (or, with null, releases) the data connection under FDataChannelLock.
-  void SetDataChannel(std::unique_ptr<TIdTCPConnection> AChannel);
-  // KillDataChannel's work; the caller holds FDataChannelLock.
-  void ShutDownDataChannel();
-  // Marks a transfer as running for Abort on another thread, for as long as it lives.
-  class TTransferRun {
-  public:
-    explicit TTransferRun(TIdFTP& AFTP);
-    ~TTransferRun();
-    TTransferRun(const TTransferRun&) = delete;
-    TTransferRun& operator=(const TTransferRun&) = delete;
-
-  private:
-    TIdFTP& FFTP;
-  };
 
   // ---- Transfer engines (IdFTPTransfer.cpp) --------------------------------------------
   void InternalGet(const std::string& ACommand, TStream& ADest, bool AResume = false);
   // Returns the text lines of the server's preliminary reply to the data command.
   std::vector<std::string> InternalPut(const std::string& ACommand, TStream& ASource,
                                        bool AFromBeginning = true);
-  void FinalizeDataOperation();
   void SendSSCNOff();
-  // The compressor checks every transfer in dmDeflate makes before sending anything.
-  void CheckCompressor();
   // Starts TLS on the data connection when it is to be protected.
   void StartDataChannelTLS();
+  // The compressor checks every transfer in dmDeflate makes before sending anything.
+  void CheckCompressor();
   void ReceiveData(TStream& ADest);
   void SendData(TStream& ASource, bool AFromBeginning);
-  // The replies to ABOR after an aborted transfer.
-  void ReadAbortReplies();
-  // Closes the data connection; failures of the closing are not the transfer's.
-  void CloseDataChannelQuietly();
-  // Ends a failed transfer: the wrap-up runs, but the original error is the one raised.
-  void FinalizeAfterFailure(bool ACommandSent);
-  // The checks of a server-to-server transfer, in the order they are made.
-  static void CheckSiteToSite(TIdFTP& ASource, TIdFTP& ADest);
+  // What the checks before a server-to-server transfer look at.
+  TIdFTPSiteFacts SiteFacts() const;
   // RETR on ASource, STOR on ADest; ADestPassive chooses which server listens.
   void SiteToSite(TIdFTP& ASource, TIdFTP& ADest, const std::string& ASourceFile,
                   const std::string& ADestFile, bool ADestPassive);
@@ -402,23 +371,11 @@ protected:
   std::vector<std::string> FListResult;
   std::unique_ptr<TIdReplyFTP> FLoginMsg;
   bool FPassive = false;
-  bool FPassiveUseControlHost = false;
   TIdFTPDataPortSecurity FDataPortProtection = ftpdpsClear;
   TAuthCmd FAUTHCmd = tAuto;
-  uint16_t FDataPort = 0;
-  uint16_t FDataPortMin = 0;
-  uint16_t FDataPortMax = 0;
   std::string FExternalIP;
   std::string FSystemDesc;
   TIdFTPTransferType FTransferType = ftASCII;
-  int32_t FTransferTimeout = 0;
-  int32_t FListenTimeout = 10000;
-  // A TIdTCPClient (passive) or a TIdSimpleServer (active) while a transfer runs.
-  std::unique_ptr<TIdTCPConnection> FDataChannel;
-  // Orders the data connection's creation and release against Abort on another thread.
-  TIdCriticalSection FDataChannelLock;
-  // A Get or Put runs, from its first command to its last reply; guarded by FDataChannelLock.
-  bool FTransferRunning = false;
   std::string FDirFormat;
   TNotifyEvent FOnAfterClientLogin;
   TNotifyEvent FOnBeforeGet;
@@ -427,8 +384,6 @@ protected:
   TNotifyEvent FOnAfterPut;
   TIdNeedAccountEvent FOnNeedAccount;
   TNotifyEvent FOnCustomFTPProxy;
-  TIdOnDataChannelCreate FOnDataChannelCreate;
-  TIdOnDataChannelDestroy FOnDataChannelDestroy;
   std::unique_ptr<TIdFtpProxySettings> FProxySettings;
   bool FUseExtensionDataPort = false;
   bool FTryNATFastTrack = false;
@@ -448,8 +403,9 @@ protected:
   TNotifyEvent FOnRetrievedDir;
   TNotifyEvent FOnDirParseStart;
   TNotifyEvent FOnDirParseEnd;
-  std::unique_ptr<TIdThreadSafeBoolean> FAbortFlag;
   std::string FAccount;
+  // The data connection with its settings, its abort hand-off and the transfer wrap-up.
+  TIdFTPDataConnection FData{*this};
 };
 
 } // namespace ftpc

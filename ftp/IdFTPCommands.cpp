@@ -35,15 +35,9 @@ void TIdFTP::Rename(const std::string& ASourceFile, const std::string& ADestFile
   SendCmd("RNTO " + ADestFile, {250});
 }
 
-// '257 "/home/user" is current directory.' gives /home/user. A doubled quote inside the name
-// (RFC 959 escaping) is not undone: the result ends at it.
 std::string TIdFTP::RetrieveCurrentDir() {
   SendCmd("PWD", {257});
-  const std::string line = LastCmdResult().FirstTextLine();
-  const size_t open = line.find('"');
-  const size_t start = open == std::string::npos ? 0 : open + 1;
-  const size_t close = line.find('"', start);
-  return close == std::string::npos ? std::string() : line.substr(start, close - start);
+  return DirectoryFromPWDReply(LastCmdResult().FirstTextLine());
 }
 
 void TIdFTP::Site(const std::string& ACommand) { SendCmd("SITE " + ACommand, {200}); }
@@ -100,19 +94,6 @@ void TIdFTP::ReInitialize(int32_t ADelay) {
   }
 }
 
-// "213 1234": the number after the first space of the reply's text; -1 otherwise.
-int64_t TIdFTP::SizeFromReply(int16_t ACode) {
-  if (ACode != 213) {
-    return -1;
-  }
-  std::string text = Trim(LastCmdResult().TextWithLineEnds());
-  const size_t space = text.find(' ');
-  if (space != std::string::npos) {
-    text.erase(0, space + 1);
-  }
-  return ParseTrimmedInt64(text, -1);
-}
-
 // SIZE (RFC 3659) counts bytes as the current type would send them, so it is asked in
 // binary type; "213 1234".
 int64_t TIdFTP::Size(const std::string& AFileName) {
@@ -120,7 +101,9 @@ int64_t TIdFTP::Size(const std::string& AFileName) {
   SetTransferType(ftBinary); // sends nothing when already binary
   int64_t result = -1;
   try {
-    result = SizeFromReply(SendCmd("SIZE " + AFileName));
+    if (SendCmd("SIZE " + AFileName) == 213) {
+      result = SizeFromReply(LastCmdResult().TextWithLineEnds());
+    }
   } catch (...) {
     SetTransferType(previous);
     throw;

@@ -1,6 +1,6 @@
 // TIdFTP: file transfers. Get, Put and StoreUnique, the download and upload engines they share
-// with the listings, the wrap-up after every data transfer (with the abort protocol of
-// RFC 959 4.1.3), the resume probe and server-to-server transfers.
+// with the listings, the resume probe and server-to-server transfers. The data connection and
+// the wrap-up after every transfer are TIdFTPDataConnection's.
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -19,40 +19,11 @@ const TIdReplyCodes kRetrPreliminaryPassive = {125, 150, 154, 450};
 const TIdReplyCodes kRetrPreliminaryActive = {125, 150, 154};
 const TIdReplyCodes kStorPreliminaryPassive = {110, 125, 150};
 const TIdReplyCodes kStorPreliminaryActive = {125, 150};
-const TIdReplyCodes kTransferFinal = {226, 225, 250};
-// What a server may answer after ABOR: first the end of the transfer, then the ABOR itself.
-const TIdReplyCodes kAbortFirst = {225, 226, 250, 426, 450, 451, 425, 550, 552};
-const TIdReplyCodes kAbortSecond = {226, 225};
-const TIdReplyCodes kAbortThird = {226, 426, 450, 451, 425, 550};
 constexpr int16_t kCodeFileUnavailable = 450;
 constexpr int16_t kCodeRestartOK = 350;
-constexpr int16_t kFirstRefusalCode = 300;
-// After a 226 to ABOR, how long a further reply may take to be counted as part of the abort.
-constexpr int32_t kLateAbortReplyMs = 10;
-
-bool IsOneOf(int16_t ACode, const TIdReplyCodes& ACodes) {
-  for (const int16_t code : ACodes) {
-    if (code == ACode) {
-      return true;
-    }
-  }
-  return false;
-}
 
 std::string FileNamePart(const std::string& APath) {
   return std::filesystem::path(APath).filename().string();
-}
-
-// The reply to STOU names the file it stores: "150 FILE: STOU.1", "125 FILE: ftpd.gv9_kiib",
-// or the first line of a multi-line 150 ("150-FILE: pureftpd.6b178ee8.ba.0000").
-std::string UniqueNameFromReply(const std::vector<std::string>& ALines) {
-  static constexpr std::string_view kFilePrefix = "FILE:";
-  for (const std::string& line : ALines) {
-    if (TextHasPrefix(line, kFilePrefix)) {
-      return Trim(std::string_view(line).substr(kFilePrefix.size()));
-    }
-  }
-  return {};
 }
 
 } // namespace
@@ -129,17 +100,6 @@ bool TIdFTP::ResumeSupported() {
 
 // ---- Engines -------------------------------------------------------------------------------
 
-TIdFTP::TTransferRun::TTransferRun(TIdFTP& AFTP) : FFTP(AFTP) {
-  const std::lock_guard guard(FFTP.FDataChannelLock);
-  FFTP.FTransferRunning = true;
-  FFTP.FAbortFlag->SetValue(false);
-}
-
-TIdFTP::TTransferRun::~TTransferRun() {
-  const std::lock_guard guard(FFTP.FDataChannelLock);
-  FFTP.FTransferRunning = false;
-}
-
 void TIdFTP::CheckCompressor() {
   if (FCurrentTransferMode != dmDeflate) {
     return;
@@ -160,16 +120,13 @@ void TIdFTP::SendSSCNOff() {
 }
 
 void TIdFTP::StartDataChannelTLS() {
-  if (!FUsingSFTP || FDataPortProtection != ftpdpsPrivate || !FDataChannel) {
-    return;
-  }
-  if (auto* tls = dynamic_cast<TIdSSLIOHandlerSocketBase*>(FDataChannel->IOHandler())) {
-    tls->SetPassThrough(false);
+  if (FUsingSFTP && DataChannelProtected()) {
+    FData.StartTLS();
   }
 }
 
 void TIdFTP::ReceiveData(TStream& ADest) {
-  TIdIOHandler& data = *FDataChannel->IOHandler();
+  TIdIOHandler& data = FData.IOHandler();
   if (FCurrentTransferMode == dmDeflate) {
     FCompressor->DecompressFTPFromIO(data, ADest, FZLibWindowBits);
   } else {
@@ -180,7 +137,7 @@ void TIdFTP::ReceiveData(TStream& ADest) {
 // The data connection's close tells the server that the file is complete (RFC 959 3.4,
 // stream mode), so the caller closes it before the final reply is read.
 void TIdFTP::SendData(TStream& ASource, bool AFromBeginning) {
-  TIdIOHandler& data = *FDataChannel->IOHandler();
+  TIdIOHandler& data = FData.IOHandler();
   if (FCurrentTransferMode == dmDeflate) {
     if (AFromBeginning) {
       ASource.SetPosition(0);
@@ -193,7 +150,7 @@ void TIdFTP::SendData(TStream& ASource, bool AFromBeginning) {
 }
 
 void TIdFTP::InternalGet(const std::string& ACommand, TStream& ADest, bool AResume) {
-  const TTransferRun run(*this);
+  const TIdFTPDataConnection::TTransferRun run(FData);
   CheckCompressor();
   ReportStatus(ftpTransfer, {RSFTPStatusStartTransfer});
   bool commandSent = false;
@@ -211,15 +168,15 @@ void TIdFTP::InternalGet(const std::string& ACommand, TStream& ADest, bool AResu
     const int16_t code =
         SendCmd(ACommand, FPassive ? kRetrPreliminaryPassive : kRetrPreliminaryActive);
     if (code != kCodeFileUnavailable) {
-      AcceptActiveDataChannel();
+      FData.AcceptActive();
       StartDataChannelTLS();
       ReceiveData(ADest);
     }
   } catch (...) {
-    FinalizeAfterFailure(commandSent);
+    FData.FinishAfterFailure(std::current_exception(), commandSent);
     return;
   }
-  FinalizeDataOperation();
+  FData.Finish();
   // A 450 ("file busy") means no file came: the caller must not take the transfer as done.
   if (LastCmdResult().NumericCode() == kCodeFileUnavailable) {
     RaiseExceptionForLastCmdResult();
@@ -228,7 +185,7 @@ void TIdFTP::InternalGet(const std::string& ACommand, TStream& ADest, bool AResu
 
 std::vector<std::string> TIdFTP::InternalPut(const std::string& ACommand, TStream& ASource,
                                              bool AFromBeginning) {
-  const TTransferRun run(*this);
+  const TIdFTPDataConnection::TTransferRun run(FData);
   CheckCompressor();
   SendSSCNOff();
   ReportStatus(ftpTransfer, {RSFTPStatusStartTransfer});
@@ -237,19 +194,17 @@ std::vector<std::string> TIdFTP::InternalPut(const std::string& ACommand, TStrea
   try {
     if (FPassive) {
       AnnounceTransfer(ACommand);
-      std::string host;
-      uint16_t port = 0;
-      SendPassive(host, port);
+      const TIdFTPDataAddress address = SendPassive();
       // Some servers open their side of the data connection only on the transfer command.
       commandSent = true;
       SendCmdLine(ACommand);
-      OpenPassiveDataChannelTo(host, port);
+      FData.OpenPassive(address.Host, address.Port, DataChannelProtected());
       GetResponse(kStorPreliminaryPassive);
     } else {
       OpenActiveDataChannel();
       commandSent = true;
       SendCmd(ACommand, kStorPreliminaryActive);
-      AcceptActiveDataChannel();
+      FData.AcceptActive();
     }
     preliminary = LastCmdResult().Text();
     StartDataChannelTLS();
@@ -259,81 +214,15 @@ std::vector<std::string> TIdFTP::InternalPut(const std::string& ACommand, TStrea
       // The server closed the data connection after taking the bytes; its final reply on
       // the control connection says whether the file arrived.
     }
-    CloseDataChannelQuietly();
+    FData.CloseQuietly();
   } catch (...) {
-    FinalizeAfterFailure(commandSent);
+    FData.FinishAfterFailure(std::current_exception(), commandSent);
     return preliminary;
   }
   // The upload counts as done only once the final reply was read; a control connection that
   // closes before it is an error.
-  FinalizeDataOperation();
+  FData.Finish();
   return preliminary;
-}
-
-void TIdFTP::CloseDataChannelQuietly() {
-  try {
-    FDataChannel->Disconnect(false);
-  } catch (const EIdException&) {
-    // The bytes are out; the final reply tells whether the server has them.
-  }
-}
-
-// Called inside a catch block; returns only when the failure is swallowed. Before the data
-// command went out there is no reply to wait for. With an abort
-// requested, the failure of the data connection is the abort's doing: the wrap-up reads the
-// abort replies and the transfer ends quietly.
-void TIdFTP::FinalizeAfterFailure(bool ACommandSent) {
-  if (!ACommandSent) {
-    // No transfer reply can come: the failure was in setting up the data connection.
-    SetDataChannel(nullptr);
-    throw;
-  }
-  if (FAbortFlag->Value() && FDataChannel) {
-    FinalizeDataOperation();
-    return;
-  }
-  try {
-    FinalizeDataOperation();
-  } catch (const std::exception&) {
-    // The failure that ended the transfer is the one the caller must see.
-  }
-  throw;
-}
-
-// ---- Wrap-up -------------------------------------------------------------------------------
-
-void TIdFTP::FinalizeDataOperation() {
-  if (FDataChannel) {
-    if (FOnDataChannelDestroy) {
-      FOnDataChannelDestroy(this, *FDataChannel);
-    }
-    SetDataChannel(nullptr);
-  }
-  if (LastCmdResult().NumericCode() >= kFirstRefusalCode) {
-    ReportStatus(ftpAborted, {RSFTPStatusAbortTransfer});
-    return;
-  }
-  ReportStatus(ftpReady, {RSFTPStatusDoneTransfer});
-  if (FAbortFlag->Value()) {
-    ReadAbortReplies();
-    ReportStatus(ftpAborted, {RSFTPStatusAbortTransfer});
-  } else {
-    GetResponse(kTransferFinal);
-  }
-}
-
-// RFC 959 4.1.3: a server answers ABOR with 426 for the broken transfer and then 226; one that
-// had finished answers 226 (transfer) and then 226 or 225 (ABOR).
-void TIdFTP::ReadAbortReplies() {
-  const int16_t first = GetResponse(kAbortFirst);
-  if (!IsOneOf(first, kAbortThird)) {
-    return;
-  }
-  GetResponse(kAbortSecond);
-  if (first == 226 && (!IOHandler()->InputBufferIsEmpty() ||
-                       IOHandler()->CheckForDataOnSource(kLateAbortReplyMs))) {
-    GetResponse(kAbortThird);
-  }
 }
 
 // ---- Server-to-server transfers (RFC 959 5.2) ---------------------------------------------
@@ -348,40 +237,24 @@ void TIdFTP::SiteToSiteDownload(TIdFTP& AFromSite, const std::string& ASourceFil
   SiteToSite(AFromSite, *this, ASourceFile, ADestFile, false);
 }
 
-void TIdFTP::CheckSiteToSite(TIdFTP& ASource, TIdFTP& ADest) {
-  if (ADest.FUsingNATFastTrack) {
-    throw EIdFTPSToSNATFastTrack(std::string(RSFTPSToSNATFastTrack));
-  }
-  if (ASource.IPVersion() != ADest.IPVersion()) {
-    throw EIdFTPSToSIPProtoMustBeSame(std::string(RSFTPSToSIPProtoMustBeSame));
-  }
-  if (ASource.FCurrentTransferMode != ADest.FCurrentTransferMode) {
-    throw EIdFTPSToSTransModesMustBeSame(std::string(RSFTPSToSTransModesMustBeSame));
-  }
-  if (ASource.FUsingSFTP != ADest.FUsingSFTP) {
-    throw EIdFTPSToSNoDataProtection(std::string(RSFTPSToSNoDataProtection));
-  }
-  if (ADest.FUsingSFTP && !ASource.IsExtSupported("SSCN") && !ADest.IsExtSupported("SSCN") &&
-      ADest.IPVersion() == Id_IPv4 && !ADest.IsExtSupported("CPSV")) {
-    throw EIdFTPSToSNATFastTrack(std::string(RSFTPSSCNNotSupported));
-  }
+TIdFTPSiteFacts TIdFTP::SiteFacts() const {
+  return {FUsingNATFastTrack, IPVersion(),           FCurrentTransferMode,
+          FUsingSFTP,         IsExtSupported("SSCN"), IsExtSupported("CPSV")};
 }
 
 // The passive side names an address; the active side tells its server to connect there.
 // Under TLS both servers talk TLS to each other, so the passive side is asked with CPSV.
 void TIdFTP::SiteToSite(TIdFTP& ASource, TIdFTP& ADest, const std::string& ASourceFile,
                         const std::string& ADestFile, bool ADestPassive) {
-  CheckSiteToSite(ASource, ADest);
+  CheckSiteToSite(ASource.SiteFacts(), ADest.SiteFacts());
   TIdFTP& passiveSide = ADestPassive ? ADest : ASource;
   TIdFTP& activeSide = ADestPassive ? ASource : ADest;
-  std::string host;
-  uint16_t port = 0;
   if (ADest.FUsingSFTP) {
-    passiveSide.SendCPassive(host, port);
-    activeSide.SendPORT(host, port);
+    const TIdFTPDataAddress address = passiveSide.SendCPassive();
+    activeSide.SendPORT(address.Host, address.Port);
   } else {
-    passiveSide.SendPassive(host, port);
-    activeSide.AnnounceDataPort(host, port, IPVersion());
+    const TIdFTPDataAddress address = passiveSide.SendPassive();
+    activeSide.AnnounceDataPort(address.Host, address.Port, IPVersion());
   }
   ADest.SendCmdLine("STOR " + (ADestFile.empty() ? ASourceFile : ADestFile));
   ASource.SendCmdLine("RETR " + ASourceFile);
@@ -396,8 +269,8 @@ void TIdFTP::AwaitSiteToSiteEnd(TIdFTP& ASource, TIdFTP& ADest) {
   const bool destStarted = AwaitSiteToSiteReply(ADest, kStorPreliminaryPassive, failure);
   const bool sourceStarted = AwaitSiteToSiteReply(ASource, kStorPreliminaryPassive, failure);
   if (destStarted && sourceStarted) {
-    AwaitSiteToSiteReply(ADest, kTransferFinal, failure);
-    AwaitSiteToSiteReply(ASource, kTransferFinal, failure);
+    AwaitSiteToSiteReply(ADest, kFTPTransferFinal, failure);
+    AwaitSiteToSiteReply(ASource, kFTPTransferFinal, failure);
   } else if (destStarted) {
     ADest.AbortSiteToSiteSide();
   } else if (sourceStarted) {
@@ -424,7 +297,7 @@ bool TIdFTP::AwaitSiteToSiteReply(TIdFTP& ASite, const TIdReplyCodes& ACodes,
 void TIdFTP::AbortSiteToSiteSide() {
   try {
     SendCmdLine("ABOR");
-    ReadAbortReplies();
+    TIdFTPDataConnection::ReadAbortReplies(*this);
   } catch (const std::exception&) {
     // The partner's refusal is the failure the caller must see.
   }

@@ -40,6 +40,7 @@ public:
 
   // Raises EIdCannotUseNonSocketIOHandler for a handler that is not a socket handler.
   void SetIOHandler(TIdIOHandler* AValue) override;
+  using TIdTCPConnection::SetIOHandler;
 
   // ---- Properties ----------------------------------------------------------------------
   int32_t AcceptWait() const { return FAcceptWait; }

@@ -557,7 +557,9 @@ public:
   static const TIdIOHandlerClass& Class() {
     static const TIdIOHandlerClass cls{
         "TOtherTestIOHandler", &TTestIOHandler::Class(),
-        [](TIdInitializerComponent*) -> TIdIOHandler* { return new TOtherTestIOHandler(-1); }};
+        [](TIdInitializerComponent*) -> std::unique_ptr<TIdIOHandler> {
+          return std::make_unique<TOtherTestIOHandler>(-1);
+        }};
     return cls;
   }
 };
@@ -566,7 +568,8 @@ TEST(IOHandlerRegistry, MakeIOHandlerCreatesTheLatestMatchingClass) {
   TIdIOHandler::RegisterIOHandler(test::TTestIOHandler::Class());
   TIdIOHandler::RegisterIOHandler(TOtherTestIOHandler::Class());
   TIdIOHandler::RegisterIOHandler(test::TTestIOHandler::Class()); // already there: no change
-  std::unique_ptr<TIdIOHandler> made(TIdIOHandler::MakeIOHandler(test::TTestIOHandler::Class()));
+  const std::unique_ptr<TIdIOHandler> made =
+      TIdIOHandler::MakeIOHandler(test::TTestIOHandler::Class());
   EXPECT_NE(dynamic_cast<TOtherTestIOHandler*>(made.get()), nullptr);
   EXPECT_EQ(made->Owner(), nullptr);
 }
@@ -574,7 +577,7 @@ TEST(IOHandlerRegistry, MakeIOHandlerCreatesTheLatestMatchingClass) {
 TEST(IOHandlerRegistry, UnknownBaseTypeNamesTheType) {
   static const TIdIOHandlerClass unknown{"TIdIOHandlerUnknown", &TIdIOHandler::Class(), nullptr};
   try {
-    delete TIdIOHandler::MakeIOHandler(unknown);
+    static_cast<void>(TIdIOHandler::MakeIOHandler(unknown));
     FAIL() << "no exception";
   } catch (const EIdException& e) {
     EXPECT_STREQ(e.what(), "No IOHandler of type TIdIOHandlerUnknown is installed.");
@@ -585,9 +588,9 @@ TEST(IOHandlerRegistry, DefaultClassIsCreatedWithItsOwner) {
   const TIdIOHandlerClass* previous = TIdIOHandler::DefaultClass();
   TIdIOHandler::SetDefaultClass(test::TTestIOHandler::Class());
   TIdComponent owner;
-  TIdIOHandler* made = TIdIOHandler::MakeDefaultIOHandler(&owner);
-  EXPECT_EQ(made->Owner(), &owner); // the owner frees it
-  EXPECT_NE(dynamic_cast<test::TTestIOHandler*>(made), nullptr);
+  const std::unique_ptr<TIdIOHandler> made = TIdIOHandler::MakeDefaultIOHandler(&owner);
+  EXPECT_EQ(made->Owner(), &owner);
+  EXPECT_NE(dynamic_cast<test::TTestIOHandler*>(made.get()), nullptr);
   if (previous != nullptr) {
     TIdIOHandler::SetDefaultClass(*previous);
   }

@@ -146,8 +146,9 @@ TTestIOHandler::~TTestIOHandler() {
 
 const TIdIOHandlerClass& TTestIOHandler::Class() {
   static const TIdIOHandlerClass cls{"TTestIOHandler", &TIdIOHandler::Class(),
-                                     [](TIdInitializerComponent* AOwner) -> TIdIOHandler* {
-                                       return new TTestIOHandler(-1, AOwner);
+                                     [](TIdInitializerComponent* AOwner)
+                                         -> std::unique_ptr<TIdIOHandler> {
+                                       return std::make_unique<TTestIOHandler>(-1, AOwner);
                                      }};
   return cls;
 }

@@ -6,6 +6,7 @@
 
 #include "base/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
+#include "ftp/IdFTPReplyParsers.h"
 #include "global/IdStream.h"
 #include "FtpScriptedSession.h"
 #include "support/LoopbackSocket.h"
@@ -42,29 +43,6 @@ ScriptedFtpServer& Retrieve(ScriptedFtpServer& AServer, const std::string& ARemo
   return AServer.Expect("RETR " + ARemote).Reply("150 go").DataSend(ABytes).Reply("226 done");
 }
 
-// Exposes the reply parsers so that reply texts can be checked without a server.
-class ParsingFTP : public TIdFTP {
-public:
-  // The host and port a 227 reply with AText announces.
-  std::pair<std::string, uint16_t> Pasv(const std::string& AText) {
-    return Parse(227, AText, &ParsingFTP::ParsePASVReply);
-  }
-  // The host and port a 229 reply with AText announces.
-  std::pair<std::string, uint16_t> Epsv(const std::string& AText) {
-    return Parse(229, AText, &ParsingFTP::ParseEPSVReply);
-  }
-
-private:
-  using Parser = void (ParsingFTP::*)(std::string&, uint16_t&);
-  std::pair<std::string, uint16_t> Parse(int ACode, const std::string& AText, Parser AParser) {
-    LastCmdResult().SetReply(ACode, AText);
-    std::string host;
-    uint16_t port = 0;
-    (this->*AParser)(host, port);
-    return {host, port};
-  }
-};
-
 struct PasvCase {
   const char* Line;
   const char* Host;
@@ -74,8 +52,7 @@ struct PasvCase {
 class PasvReply : public ::testing::TestWithParam<PasvCase> {};
 
 TEST_P(PasvReply, GivesHostAndPort) {
-  ParsingFTP ftp;
-  const auto [host, port] = ftp.Pasv(GetParam().Line);
+  const auto [host, port] = ParsePASVReply(GetParam().Line);
   EXPECT_EQ(host, GetParam().Host);
   EXPECT_EQ(port, GetParam().Port);
 }
@@ -93,8 +70,7 @@ class PasvBadHost : public ::testing::TestWithParam<const char*> {};
 
 // A server must never make the client resolve or connect to a name of its choosing.
 TEST_P(PasvBadHost, IsRejectedAsInvalidAddress) {
-  ParsingFTP ftp;
-  EXPECT_THROW(ftp.Pasv(GetParam()), EIdFTPServerSentInvalidAddress);
+  EXPECT_THROW(ParsePASVReply(GetParam()), EIdFTPServerSentInvalidAddress);
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, PasvBadHost,
@@ -103,8 +79,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, PasvBadHost,
                                            "(1,2,3,,5,6)", "(1.2,3,4,5,6,7)"));
 
 TEST(PasvReplyPort, NonNumericPortPieceIsAConversionError) {
-  ParsingFTP ftp;
-  EXPECT_THROW(ftp.Pasv("(10,0,0,7,x,1)"), EIdConvertError);
+  EXPECT_THROW(ParsePASVReply("(10,0,0,7,x,1)"), EIdConvertError);
 }
 
 struct EpsvCase {
@@ -117,11 +92,9 @@ struct EpsvCase {
 class EpsvReply : public ::testing::TestWithParam<EpsvCase> {};
 
 TEST_P(EpsvReply, GivesPortOrRaises) {
-  ParsingFTP ftp;
-  ftp.SetHost("ctrl.example");
   if (GetParam().Port < 0) {
     try {
-      ftp.Epsv(GetParam().Line);
+      ParseEPSVReply(GetParam().Line, "ctrl.example");
       FAIL() << "no error";
     } catch (const EIdFTPServerSentInvalidPort& e) {
       EXPECT_EQ(std::string(e.what()),
@@ -129,7 +102,7 @@ TEST_P(EpsvReply, GivesPortOrRaises) {
     }
     return;
   }
-  const auto [host, port] = ftp.Epsv(GetParam().Line);
+  const auto [host, port] = ParseEPSVReply(GetParam().Line, "ctrl.example");
   EXPECT_EQ(host, *GetParam().Host ? GetParam().Host : "ctrl.example");
   EXPECT_EQ(port, GetParam().Port);
 }
@@ -148,8 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
                       EpsvCase{"(|||", "", -1, ""}, EpsvCase{"", "", -1, ""}));
 
 TEST(EpsvReplyAddress, NamedHostIsRejected) {
-  ParsingFTP ftp;
-  EXPECT_THROW(ftp.Epsv("(|1|evil.example|6446|)"), EIdFTPServerSentInvalidAddress);
+  EXPECT_THROW(ParseEPSVReply("(|1|evil.example|6446|)", "ctrl.example"),
+               EIdFTPServerSentInvalidAddress);
 }
 
 // ---- Scripted exchanges ----------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include "core/IdReplyRFC.h"
 #include "base/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
+#include "ftp/IdFTPSiteToSite.h"
 #include "support/RealFtpSession.h"
 #include "support/ScriptedFtpServer.h"
 #include "support/TestPattern.h"
@@ -209,86 +210,97 @@ TEST(SiteToSite, RefusedAnnouncementStopsBeforeTheDataCommands) {
 
 // ---- Checks before anything is sent -----------------------------------------------------
 
-// Exposes the session state that the checks look at.
-class CheckedFTP : public TIdFTP {
-public:
-  using TIdFTP::FCapabilities;
-  using TIdFTP::FCurrentTransferMode;
-  using TIdFTP::FUsingNATFastTrack;
-  using TIdFTP::FUsingSFTP;
-};
-
 struct CheckCase {
   const char* Name;
-  std::function<void(CheckedFTP& ASource, CheckedFTP& ADest)> Arrange;
+  std::function<void(TIdFTPSiteFacts& ASource, TIdFTPSiteFacts& ADest)> Arrange;
   std::string_view Message;
 };
 
-void BothUnderTLS(CheckedFTP& ASource, CheckedFTP& ADest) {
-  ASource.FUsingSFTP = true;
-  ADest.FUsingSFTP = true;
+void BothUnderTLS(TIdFTPSiteFacts& ASource, TIdFTPSiteFacts& ADest) {
+  ASource.UsingSFTP = true;
+  ADest.UsingSFTP = true;
 }
 
 const CheckCase kCheckCases[] = {
-    {"DestNATFastTracked", [](CheckedFTP&, CheckedFTP& ADest) { ADest.FUsingNATFastTrack = true; },
+    {"DestNATFastTracked",
+     [](TIdFTPSiteFacts&, TIdFTPSiteFacts& ADest) { ADest.UsingNATFastTrack = true; },
      RSFTPSToSNATFastTrack},
-    {"IPVersionsDiffer", [](CheckedFTP&, CheckedFTP& ADest) { ADest.SetIPVersion(Id_IPv6); },
+    {"IPVersionsDiffer", [](TIdFTPSiteFacts&, TIdFTPSiteFacts& ADest) { ADest.IPVersion = Id_IPv6; },
      RSFTPSToSIPProtoMustBeSame},
     {"TransferModesDiffer",
-     [](CheckedFTP& ASource, CheckedFTP&) { ASource.FCurrentTransferMode = dmDeflate; },
+     [](TIdFTPSiteFacts& ASource, TIdFTPSiteFacts&) { ASource.TransferMode = dmDeflate; },
      RSFTPSToSTransModesMustBeSame},
-    {"OnlyOneUnderTLS", [](CheckedFTP& ASource, CheckedFTP&) { ASource.FUsingSFTP = true; },
+    {"OnlyOneUnderTLS", [](TIdFTPSiteFacts& ASource, TIdFTPSiteFacts&) { ASource.UsingSFTP = true; },
      RSFTPSToSNoDataProtection},
     {"TLSWithoutSSCNOrCPSV", BothUnderTLS, RSFTPSSCNNotSupported},
     // The order of the checks: the first failing one is reported.
     {"FastTrackBeforeIPVersion",
-     [](CheckedFTP& ASource, CheckedFTP& ADest) {
-       ADest.FUsingNATFastTrack = true;
-       ADest.SetIPVersion(Id_IPv6);
-       ASource.FCurrentTransferMode = dmDeflate;
+     [](TIdFTPSiteFacts& ASource, TIdFTPSiteFacts& ADest) {
+       ADest.UsingNATFastTrack = true;
+       ADest.IPVersion = Id_IPv6;
+       ASource.TransferMode = dmDeflate;
      },
      RSFTPSToSNATFastTrack},
     {"IPVersionBeforeModes",
-     [](CheckedFTP& ASource, CheckedFTP& ADest) {
-       ADest.SetIPVersion(Id_IPv6);
-       ASource.FCurrentTransferMode = dmDeflate;
-       ASource.FUsingSFTP = true;
+     [](TIdFTPSiteFacts& ASource, TIdFTPSiteFacts& ADest) {
+       ADest.IPVersion = Id_IPv6;
+       ASource.TransferMode = dmDeflate;
+       ASource.UsingSFTP = true;
      },
      RSFTPSToSIPProtoMustBeSame},
     {"ModesBeforeTLS",
-     [](CheckedFTP& ASource, CheckedFTP&) {
-       ASource.FCurrentTransferMode = dmDeflate;
-       ASource.FUsingSFTP = true;
+     [](TIdFTPSiteFacts& ASource, TIdFTPSiteFacts&) {
+       ASource.TransferMode = dmDeflate;
+       ASource.UsingSFTP = true;
      },
      RSFTPSToSTransModesMustBeSame},
 };
 
-class SiteToSiteCheck : public ::testing::TestWithParam<std::tuple<Call, CheckCase>> {};
+class SiteToSiteCheck : public ::testing::TestWithParam<CheckCase> {};
 
-TEST_P(SiteToSiteCheck, RaisesBeforeAnythingIsSent) {
-  const auto& [call, check] = GetParam();
+TEST_P(SiteToSiteCheck, RaisesTheFirstFailingCheck) {
+  TIdFTPSiteFacts source;
+  TIdFTPSiteFacts dest;
+  GetParam().Arrange(source, dest);
+  try {
+    CheckSiteToSite(source, dest);
+    ADD_FAILURE() << "no error raised";
+  } catch (const EIdFTPException& error) {
+    EXPECT_EQ(error.what(), GetParam().Message);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Checks, SiteToSiteCheck, ::testing::ValuesIn(kCheckCases),
+                         [](const ::testing::TestParamInfo<CheckCase>& AInfo) {
+                           return std::string(AInfo.param.Name);
+                         });
+
+class SiteToSiteCheckOnTheWire : public ::testing::TestWithParam<Call> {};
+
+// The sessions' own state reaches the checks, and a failing check sends nothing.
+TEST_P(SiteToSiteCheckOnTheWire, RaisesBeforeAnythingIsSent) {
   ScriptedFtpServer sourceServer;
   ScriptedFtpServer destServer;
   Greet(sourceServer).ExpectClose();
   Greet(destServer).ExpectClose();
   sourceServer.Start();
   destServer.Start();
-  CheckedFTP source;
-  CheckedFTP dest;
+  TIdFTP source;
+  TIdFTP dest;
   for (auto [ftp, server] : {std::pair{&source, &sourceServer}, std::pair{&dest, &destServer}}) {
     test::AimAtScripted(*ftp, *server);
     ftp->Connect();
   }
-  check.Arrange(source, dest);
+  dest.SetIPVersion(Id_IPv6);
   try {
-    if (call == Call::Upload) {
+    if (GetParam() == Call::Upload) {
       source.SiteToSiteUpload(dest, "a", "b");
     } else {
       dest.SiteToSiteDownload(source, "a", "b");
     }
     ADD_FAILURE() << "no error raised";
   } catch (const EIdFTPException& error) {
-    EXPECT_EQ(error.what(), check.Message);
+    EXPECT_EQ(error.what(), RSFTPSToSIPProtoMustBeSame);
   }
   source.Disconnect(false);
   dest.Disconnect(false);
@@ -296,14 +308,11 @@ TEST_P(SiteToSiteCheck, RaisesBeforeAnythingIsSent) {
   EXPECT_TRUE(destServer.Finished());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Checks, SiteToSiteCheck,
-    ::testing::Combine(::testing::Values(Call::Upload, Call::Download),
-                       ::testing::ValuesIn(kCheckCases)),
-    [](const ::testing::TestParamInfo<SiteToSiteCheck::ParamType>& AInfo) {
-      return std::string(std::get<0>(AInfo.param) == Call::Upload ? "Upload" : "Download") +
-             std::get<1>(AInfo.param).Name;
-    });
+INSTANTIATE_TEST_SUITE_P(Calls, SiteToSiteCheckOnTheWire,
+                         ::testing::Values(Call::Upload, Call::Download),
+                         [](const ::testing::TestParamInfo<Call>& AInfo) {
+                           return std::string(AInfo.param == Call::Upload ? "Upload" : "Download");
+                         });
 
 // ---- A real server ---------------------------------------------------------------------
 

@@ -1,6 +1,10 @@
 // The wrap-up after a data transfer: every way a server may answer ABOR after an abort from
 // another thread, during a download and during an upload, and that the control connection
 // stays in step for the next command. Also the unique upload (STOU) and the resume probe.
+#include <cerrno>
+#include <functional>
+#include <system_error>
+
 #include <gtest/gtest.h>
 
 #include "FtpScriptedSession.h"
@@ -119,6 +123,70 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(std::get<0>(AInfo.param) == Direction::Download ? "Get" : "Put") +
              std::get<1>(AInfo.param).Name;
     });
+
+// A local stream that asks for an abort when the bytes come and then fails to store them, as a
+// full disk would while an abort is on its way.
+class TFailingDuringAbortStream : public TMemoryStream {
+public:
+  TFailingDuringAbortStream(TIdFTP& AFtp, std::function<void()> AFail)
+      : FFtp(AFtp), FFail(std::move(AFail)) {}
+  int64_t Write(const void* /*ABuffer*/, int64_t /*ACount*/) override {
+    FFtp.Abort();
+    FFail();
+    return 0;
+  }
+
+private:
+  TIdFTP& FFtp;
+  std::function<void()> FFail;
+};
+
+struct LocalFailureCase {
+  const char* Name;
+  std::function<void()> Fail;
+  std::function<bool(const std::exception&)> IsIt;
+};
+
+const LocalFailureCase kLocalFailures[] = {
+    {"SystemError", [] { throw std::system_error(ENOSPC, std::generic_category()); },
+     [](const std::exception& AError) { return dynamic_cast<const std::system_error*>(&AError); }},
+    {"FileStreamError", [] { throw EIdFileStreamError("disk full"); },
+     [](const std::exception& AError) {
+       return dynamic_cast<const EIdFileStreamError*>(&AError) != nullptr;
+     }},
+};
+
+class LocalFailureDuringAbort : public ::testing::TestWithParam<LocalFailureCase> {};
+
+// The abort accounts for a broken data connection, never for a local write error: that one
+// reaches the caller, after the abort replies were read.
+TEST_P(LocalFailureDuringAbort, PropagatesAndKeepsTheSessionInStep) {
+  ScriptedFtpServer server;
+  PassiveCommand(Greet(server), "RETR f")
+      .DataSend("all bytes")
+      .Expect("ABOR")
+      .ReplyRaw("226 complete\r\n225 no transfer to ABOR\r\n")
+      .Expect("NOOP")
+      .Reply("200 still in step")
+      .ExpectClose();
+  auto ftp = ConnectedSession(server);
+  TFailingDuringAbortStream dest(*ftp, GetParam().Fail);
+  try {
+    ftp->Get("f", dest);
+    ADD_FAILURE() << "the local failure was swallowed";
+  } catch (const std::exception& error) {
+    EXPECT_TRUE(GetParam().IsIt(error)) << error.what();
+  }
+  EXPECT_EQ(ftp->DataChannel(), nullptr);
+  EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
+  ftp->Disconnect(false);
+  EXPECT_TRUE(server.Finished());
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, LocalFailureDuringAbort, ::testing::ValuesIn(kLocalFailures),
+                         [](const ::testing::TestParamInfo<LocalFailureCase>& AInfo) {
+                           return std::string(AInfo.param.Name);
+                         });
 
 // With no transfer running there is no transferring thread to read the reply: Abort does.
 TEST(FtpAbort, WithoutATransferReadsItsOwnReply) {
