@@ -159,7 +159,8 @@ void TIdIOHandlerSocket::SetTransparentProxy(TIdCustomTransparentProxy* AValue) 
   }
 }
 
-// An ownerless proxy is copied: the handler keeps a proxy of the same class of its own.
+// An ownerless proxy is copied: the handler keeps a proxy of the same class of its own. The copy
+// links to the same chained proxy, so that it tunnels the same way.
 void TIdIOHandlerSocket::KeepCopyOf(const TIdCustomTransparentProxy& AValue) {
   const TIdCustomTransparentProxy* current = FOwnedProxy.get();
   const bool sameClass = current != nullptr && typeid(*current) == typeid(AValue);
@@ -169,6 +170,7 @@ void TIdIOHandlerSocket::KeepCopyOf(const TIdCustomTransparentProxy& AValue) {
     FTransparentProxy = FOwnedProxy.get();
   }
   FOwnedProxy->Assign(AValue);
+  FOwnedProxy->SetChainedProxy(AValue.ChainedProxy());
 }
 
 void TIdIOHandlerSocket::ReleaseTransparentProxy() {
