@@ -60,7 +60,10 @@ void TIdIOHandlerSocket::Close() {
 
 void TIdIOHandlerSocket::ConnectClient() {
   DoBeforeBind();
-  FBinding->SetIPVersion(FIPVersion);
+  // Behind a proxy the socket talks to the proxy, whose address family may differ from the
+  // target's (an IPv6 server through a proxy on 127.0.0.1).
+  const TIdCustomTransparentProxy* proxy = EnabledTransparentProxy();
+  FBinding->SetIPVersion(proxy != nullptr ? proxy->IPVersion() : FIPVersion);
   FBinding->AllocateSocket(Id_SOCK_STREAM, Id_IPPROTO_IP);
   DoSocketAllocated();
   if (!FBoundIP.empty()) {
