@@ -320,7 +320,9 @@ void TIdFTP::OpenPassiveDataChannelTo(std::string AHost, uint16_t APort) {
   InitDataChannel(channel);
   SetDataChannel(std::move(client));
   if (FPassiveUseControlHost && Socket() != nullptr && Socket()->Binding() != nullptr) {
-    AHost = Socket()->Binding()->PeerIP();
+    // Behind a proxy the control socket's peer is the proxy; the server is the handler's host.
+    AHost = Socket()->EnabledTransparentProxy() != nullptr ? Socket()->Host()
+                                                           : Socket()->Binding()->PeerIP();
   }
   channel.SetHost(AHost);
   channel.SetPort(APort);
