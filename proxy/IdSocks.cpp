@@ -15,8 +15,9 @@ namespace {
 
 // Start-up: a socket handler asked for its proxy before one was set gets SOCKS settings.
 [[maybe_unused]] const bool GSocksIsDefaultProxy = [] {
-  TIdCustomTransparentProxy::SetDefaultFactory(
-      []() -> std::unique_ptr<TIdCustomTransparentProxy> { return std::make_unique<TIdSocksInfo>(); });
+  TIdCustomTransparentProxy::SetDefaultFactory([]() -> std::unique_ptr<TIdCustomTransparentProxy> {
+    return std::make_unique<TIdSocksInfo>();
+  });
   return true;
 }();
 
@@ -220,8 +221,8 @@ template <typename E> TBytes WireText(const std::string& AText, std::string_view
 }
 
 // A SOCKS 4 text ends at a zero byte, so a zero inside it would end it early.
-template <typename E> void AppendSocks4Text(TBytes& VBytes, const std::string& AText,
-                                            std::string_view AMessage) {
+template <typename E>
+void AppendSocks4Text(TBytes& VBytes, const std::string& AText, std::string_view AMessage) {
   const TBytes bytes = WireText<E>(AText, AMessage);
   if (std::find(bytes.begin(), bytes.end(), 0) != bytes.end()) {
     Raise<E>(AMessage);
@@ -287,8 +288,7 @@ void AppendSocks5Address(TBytes& VBytes, const std::string& AHost) {
     }
     VBytes.pop_back();
   }
-  const TBytes name =
-      WireText<EIdSocksServerAddressError>(AHost, RSSocksServerAddressError);
+  const TBytes name = WireText<EIdSocksServerAddressError>(AHost, RSSocksServerAddressError);
   VBytes.push_back(kAddressName);
   VBytes.push_back(static_cast<uint8_t>(name.size()));
   VBytes.insert(VBytes.end(), name.begin(), name.end());
@@ -333,15 +333,15 @@ void NegotiateSocks5Method(const TIdSocksInfo& AProxy, TIdIOHandler& AIOHandler)
 }
 
 // One SOCKS 5 command on a connection to the proxy; returns the address of the reply.
-TSocksAddress Socks5Command(const TIdSocksInfo& AProxy, TIdIOHandler& AIOHandler,
-                            uint8_t ACommand, const std::string& AHost, TIdPort APort) {
+TSocksAddress Socks5Command(const TIdSocksInfo& AProxy, TIdIOHandler& AIOHandler, uint8_t ACommand,
+                            const std::string& AHost, TIdPort APort) {
   NegotiateSocks5Method(AProxy, AIOHandler);
   AIOHandler.Write(Socks5Request(ACommand, AHost, APort));
   return ReadSocks5Reply(AIOHandler);
 }
 
-TSocksAddress Socks4Command(const TIdSocksInfo& AProxy, TIdIOHandler& AIOHandler,
-                            uint8_t ACommand, const std::string& AHost, TIdPort APort) {
+TSocksAddress Socks4Command(const TIdSocksInfo& AProxy, TIdIOHandler& AIOHandler, uint8_t ACommand,
+                            const std::string& AHost, TIdPort APort) {
   AIOHandler.Write(Socks4Request(AProxy, ACommand, AHost, APort));
   return ReadSocks4Reply(AIOHandler);
 }
@@ -392,7 +392,8 @@ bool ParseUDPHeader(const TBytes& ADatagram, size_t ALength, TSocksAddress& VSen
 } // namespace
 
 TIdSocksInfo::TIdSocksInfo(TIdInitializerComponent* AOwner)
-    : TIdCustomTransparentProxy(AOwner), FUDPSocksAssociation(std::make_unique<TIdIOHandlerStack>()) {
+    : TIdCustomTransparentProxy(AOwner),
+      FUDPSocksAssociation(std::make_unique<TIdIOHandlerStack>()) {
   SetPort(IdPORT_SOCKS);
   SetIPVersion(Id_IPv4);
 }
@@ -415,8 +416,8 @@ bool TIdSocksInfo::Enabled() const {
   return FVersion == svSocks4 || FVersion == svSocks4A || FVersion == svSocks5;
 }
 
-void TIdSocksInfo::MakeConnection(TIdIOHandler& AIOHandler, const std::string& AHost,
-                                  TIdPort APort, TIdIPVersion /*AIPVersion*/) {
+void TIdSocksInfo::MakeConnection(TIdIOHandler& AIOHandler, const std::string& AHost, TIdPort APort,
+                                  TIdIPVersion /*AIPVersion*/) {
   if (FVersion == svSocks5) {
     Socks5Command(*this, AIOHandler, kCommandConnect, AHost, APort);
   } else if (Enabled()) {
@@ -464,6 +465,9 @@ bool TIdSocksInfo::Listen(TIdIOHandler& AIOHandler, int32_t ATimeOut) {
     return false;
   }
   TIdIOHandlerSocket& socket = SocketOf(AIOHandler);
+  if (socket.Binding() == nullptr) { // never bound: there is no proxy connection to wait on
+    Raise<EIdTransparentProxyCantBind>(RSTransparentProxyCannotBind);
+  }
   // The second reply may have come with the first and already wait in the input buffer.
   if (AIOHandler.InputBufferIsEmpty() && !socket.Binding()->Readable(ATimeOut)) {
     return false;
@@ -491,8 +495,7 @@ void TIdSocksInfo::OpenUDP(TIdSocketHandle& AHandle, const std::string& /*AHost*
     control.SetIPVersion(IPVersion());
     control.Open();
     const std::string unspecified = AIPVersion == Id_IPv6 ? "::0" : "0.0.0.0";
-    const TSocksAddress relay =
-        Socks5Command(*this, control, kCommandUDPAssociate, unspecified, 0);
+    const TSocksAddress relay = Socks5Command(*this, control, kCommandUDPAssociate, unspecified, 0);
     const TIdSocketHandle& proxy = *control.Binding();
     if (!AHandle.HandleAllocated()) {
       AHandle.SetIPVersion(proxy.IPVersion());
@@ -511,9 +514,8 @@ void TIdSocksInfo::CloseUDP(TIdSocketHandle& /*AHandle*/) {
   FUDPSocksAssociation->Close();
 }
 
-int32_t TIdSocksInfo::RecvFromUDP(TIdSocketHandle& AHandle, TBytes& ABuffer,
-                                  std::string& VPeerIP, TIdPort& VPeerPort,
-                                  TIdIPVersion /*AIPVersion*/, int32_t AMSec) {
+int32_t TIdSocksInfo::RecvFromUDP(TIdSocketHandle& AHandle, TBytes& ABuffer, std::string& VPeerIP,
+                                  TIdPort& VPeerPort, TIdIPVersion /*AIPVersion*/, int32_t AMSec) {
   RequireUDP();
   if (!AHandle.Readable(AMSec)) {
     return 0;

@@ -48,7 +48,8 @@ public:
 
   // Connects AIOHandler (a socket handler whose proxy is this one) straight to the proxy and
   // asks it to accept one connection from AHost:APort. The address the proxy listens on
-  // becomes the handler's local binding: it is what the caller announces to the peer.
+  // becomes the handler's local binding: it is what the caller announces to the peer. A bind
+  // does not follow the chain.
   void Bind(TIdIOHandler& AIOHandler, const std::string& AHost, TIdPort APort,
             TIdIPVersion AIPVersion = Id_IPv4) override;
   using TIdCustomTransparentProxy::Bind;

@@ -22,8 +22,7 @@ std::string Bytes(std::initializer_list<int> AValues) {
   return result;
 }
 
-ScriptedSocksPeer::ScriptedSocksPeer(std::string AReplies, size_t AExpectedBytes,
-                                     bool AHalfClose)
+ScriptedSocksPeer::ScriptedSocksPeer(std::string AReplies, size_t AExpectedBytes, bool AHalfClose)
     : FReplies(std::move(AReplies)), FExpected(AExpectedBytes), FHalfClose(AHalfClose) {
   FListener = ListenOn("127.0.0.1", 0, FError);
   FPort = LocalPort(FListener.Get());

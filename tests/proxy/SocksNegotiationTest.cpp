@@ -95,23 +95,41 @@ const std::string kIPv6Loopback = std::string(15, '\0') + "\x01";
 INSTANTIATE_TEST_SUITE_P(
     Forms, SocksRequest,
     ::testing::Values(
-        RequestCase{"Socks4Address", {svSocks4, "u"}, "127.0.0.1", kSocks4Granted,
+        RequestCase{"Socks4Address",
+                    {svSocks4, "u"},
+                    "127.0.0.1",
+                    kSocks4Granted,
                     Bytes({4, 1, 0, 21, 127, 0, 0, 1, 'u', 0})},
-        RequestCase{"Socks4ResolvesNamesItself", {svSocks4}, "localhost", kSocks4Granted,
+        RequestCase{"Socks4ResolvesNamesItself",
+                    {svSocks4},
+                    "localhost",
+                    kSocks4Granted,
                     Bytes({4, 1, 0, 21, 127, 0, 0, 1, 0})},
-        // 20 bytes: the proxy resolves the eleven-letter name.
-        RequestCase{"Socks4AName", {svSocks4A, "u"}, kName11, kSocks4Granted,
+        // 22 bytes: the proxy resolves the eleven-letter name.
+        RequestCase{"Socks4AName",
+                    {svSocks4A, "u"},
+                    kName11,
+                    kSocks4Granted,
                     Bytes({4, 1, 0, 21, 0, 0, 0, 1, 'u', 0}) + kName11 + Bytes({0})},
-        RequestCase{"Socks5IPv4Is10Bytes", {svSocks5}, "127.0.0.1", kSocks5NoAuth + kSocks5Bound,
+        RequestCase{"Socks5IPv4Is10Bytes",
+                    {svSocks5},
+                    "127.0.0.1",
+                    kSocks5NoAuth + kSocks5Bound,
                     kSocks5Greeting + Bytes({5, 1, 0, 1, 127, 0, 0, 1, 0, 21})},
         // A name reply is read by its length byte, whatever that is.
-        RequestCase{"Socks5NameIs18Bytes", {svSocks5}, kName11,
+        RequestCase{"Socks5NameIs18Bytes",
+                    {svSocks5},
+                    kName11,
                     kSocks5NoAuth + Bytes({5, 0, 0, 3, 11}) + kName11 + Bytes({0, 21}),
                     kSocks5Greeting + Bytes({5, 1, 0, 3, 11}) + kName11 + Bytes({0, 21})},
-        RequestCase{"Socks5IPv6Is22Bytes", {svSocks5}, "::1",
+        RequestCase{"Socks5IPv6Is22Bytes",
+                    {svSocks5},
+                    "::1",
                     kSocks5NoAuth + Bytes({5, 0, 0, 4}) + kIPv6Loopback + Bytes({0, 21}),
                     kSocks5Greeting + Bytes({5, 1, 0, 4}) + kIPv6Loopback + Bytes({0, 21})},
-        RequestCase{"Socks5UserAndPassword", {svSocks5, "user", "secret"}, "127.0.0.1",
+        RequestCase{"Socks5UserAndPassword",
+                    {svSocks5, "user", "secret"},
+                    "127.0.0.1",
                     Bytes({5, 2, 1, 0}) + kSocks5Bound,
                     Bytes({5, 1, 2, 1, 4}) + "user" + Bytes({6}) + "secret" +
                         Bytes({5, 1, 0, 1, 127, 0, 0, 1, 0, 21})}),
@@ -139,29 +157,53 @@ TEST_P(SocksRefusal, RaisesItsException) {
 std::vector<RefusalCase> RefusalCases() {
   const char* notResponding = "EIdSocksServerRespondError: Socks server did not respond.";
   std::vector<RefusalCase> cases{
-      {"Socks4Rejected", {svSocks4}, Bytes({0, 91}), "EIdSocksRequestFailed: Request rejected or failed."},
-      {"Socks4NoIdentd", {svSocks4}, Bytes({0, 92}),
+      {"Socks4Rejected",
+       {svSocks4},
+       Bytes({0, 91}),
+       "EIdSocksRequestFailed: Request rejected or failed."},
+      {"Socks4NoIdentd",
+       {svSocks4},
+       Bytes({0, 92}),
        "EIdSocksRequestServerFailed: Request rejected because SOCKS server cannot connect."},
-      {"Socks4IdentMismatch", {svSocks4}, Bytes({0, 93}),
+      {"Socks4IdentMismatch",
+       {svSocks4},
+       Bytes({0, 93}),
        "EIdSocksRequestIdentFailed: Request rejected because the client program and identd report "
        "different user-ids."},
       {"Socks4Unknown", {svSocks4}, Bytes({0, 94}), "EIdSocksUnknownError: Unknown socks error."},
       {"Socks4ClosesMidReply", {svSocks4}, Bytes({0}), notResponding, true},
-      {"Socks5NoAcceptableMethod", {svSocks5}, Bytes({5, 255}),
+      {"Socks5NoAcceptableMethod",
+       {svSocks5},
+       Bytes({5, 255}),
        "EIdSocksAuthMethodError: Invalid socks authentication method."},
-      {"Socks5OtherMethod", {svSocks5}, Bytes({5, 2}),
+      {"Socks5OtherMethod",
+       {svSocks5},
+       Bytes({5, 2}),
        "EIdSocksAuthMethodError: Invalid socks authentication method."},
-      {"Socks5PasswordRefused", {svSocks5, "u", "p"}, Bytes({5, 2, 1, 1}),
+      {"Socks5PasswordRefused",
+       {svSocks5, "u", "p"},
+       Bytes({5, 2, 1, 1}),
        "EIdSocksAuthError: Authentication error to socks server."},
-      {"Socks5UnknownAddressType", {svSocks5}, kSocks5NoAuth + Bytes({5, 0, 0, 7, 0}),
+      {"Socks5UnknownAddressType",
+       {svSocks5},
+       kSocks5NoAuth + Bytes({5, 0, 0, 7, 0}),
        "EIdSocksServerAddressError: Address type not supported."},
       {"Socks5ClosesInGreeting", {svSocks5}, Bytes({5}), notResponding, true},
-      {"Socks5ClosesInName", {svSocks5}, kSocks5NoAuth + Bytes({5, 0, 0, 3, 11, 'a'}),
-       notResponding, true},
-      {"Socks5UserTooLong", {svSocks5, std::string(256, 'u'), "p"}, Bytes({5, 2}),
+      {"Socks5ClosesInName",
+       {svSocks5},
+       kSocks5NoAuth + Bytes({5, 0, 0, 3, 11, 'a'}),
+       notResponding,
+       true},
+      {"Socks5UserTooLong",
+       {svSocks5, std::string(256, 'u'), "p"},
+       Bytes({5, 2}),
        "EIdSocksAuthError: Authentication error to socks server."},
-      {"Socks5NameTooLong", {svSocks5}, kSocks5NoAuth,
-       "EIdSocksServerAddressError: Address type not supported.", false, std::string(256, 'h')}};
+      {"Socks5NameTooLong",
+       {svSocks5},
+       kSocks5NoAuth,
+       "EIdSocksServerAddressError: Address type not supported.",
+       false,
+       std::string(256, 'h')}};
   const std::vector<std::string> socks5Errors{
       "EIdSocksServerGeneralError: General SOCKS server failure.",
       "EIdSocksServerPermissionError: Connection not allowed by ruleset.",
@@ -173,7 +215,8 @@ std::vector<RefusalCase> RefusalCases() {
       "EIdSocksServerAddressError: Address type not supported.",
       "EIdSocksUnknownError: Unknown socks error."};
   for (size_t code = 1; code <= socks5Errors.size(); ++code) {
-    cases.push_back({"Socks5Reply" + std::to_string(code), {svSocks5},
+    cases.push_back({"Socks5Reply" + std::to_string(code),
+                     {svSocks5},
                      kSocks5NoAuth + Bytes({5, static_cast<int>(code), 0, 1, 0}),
                      socks5Errors[code - 1]});
   }
@@ -249,21 +292,22 @@ TEST_P(SocksBind, AnnouncesTheProxysAddressThenReportsThePeer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Versions, SocksBind,
-    ::testing::Values(
-        BindCase{"Socks4", svSocks4,
-                 Bytes({0, 90, 0x12, 0x34, 127, 0, 0, 3, 0, 90, 0, 20, 127, 0, 0, 9}),
-                 Bytes({4, 2, 8, 0x49, 127, 0, 0, 7, 0}), "127.0.0.3", 0x1234, "127.0.0.9"},
-        // An unspecified bound address stands for the proxy's own.
-        BindCase{"Socks5", svSocks5,
-                 kSocks5NoAuth + Bytes({5, 0, 0, 1, 0, 0, 0, 0, 0x12, 0x34}) +
-                     Bytes({5, 0, 0, 1, 127, 0, 0, 9, 0, 20}),
-                 kSocks5Greeting + Bytes({5, 2, 0, 1, 127, 0, 0, 7, 8, 0x49}), "127.0.0.1",
-                 0x1234, "127.0.0.9"},
-        BindCase{"Socks5IPv6AndName", svSocks5,
-                 kSocks5NoAuth + Bytes({5, 0, 0, 4}) + kIPv6Loopback + Bytes({0x12, 0x34}) +
-                     Bytes({5, 0, 0, 3, 9}) + "localhost" + Bytes({0, 20}),
-                 kSocks5Greeting + Bytes({5, 2, 0, 1, 127, 0, 0, 7, 8, 0x49}), "::1", 0x1234,
-                 "127.0.0.1"}),
+    ::testing::Values(BindCase{"Socks4", svSocks4,
+                               Bytes({0, 90, 0x12, 0x34, 127, 0, 0, 3, 0, 90, 0, 20, 127, 0, 0, 9}),
+                               Bytes({4, 2, 8, 0x49, 127, 0, 0, 7, 0}), "127.0.0.3", 0x1234,
+                               "127.0.0.9"},
+                      // An unspecified bound address stands for the proxy's own.
+                      BindCase{"Socks5", svSocks5,
+                               kSocks5NoAuth + Bytes({5, 0, 0, 1, 0, 0, 0, 0, 0x12, 0x34}) +
+                                   Bytes({5, 0, 0, 1, 127, 0, 0, 9, 0, 20}),
+                               kSocks5Greeting + Bytes({5, 2, 0, 1, 127, 0, 0, 7, 8, 0x49}),
+                               "127.0.0.1", 0x1234, "127.0.0.9"},
+                      BindCase{"Socks5IPv6AndName", svSocks5,
+                               kSocks5NoAuth + Bytes({5, 0, 0, 4}) + kIPv6Loopback +
+                                   Bytes({0x12, 0x34}) + Bytes({5, 0, 0, 3, 9}) + "localhost" +
+                                   Bytes({0, 20}),
+                               kSocks5Greeting + Bytes({5, 2, 0, 1, 127, 0, 0, 7, 8, 0x49}), "::1",
+                               0x1234, "127.0.0.1"}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 TEST(SocksListenTest, ReportsNothingUntilTheProxyDoes) {
@@ -292,7 +336,8 @@ struct RawRelay {
   }
   uint16_t Port() const { return test::LocalPort(Fd.Get()); }
   std::string Receive() {
-    if (test::WaitForEvents(Fd.Get(), POLLIN, test::Clock::now() + test::Millis(kReadTimeout)) == 0) {
+    if (test::WaitForEvents(Fd.Get(), POLLIN, test::Clock::now() + test::Millis(kReadTimeout)) ==
+        0) {
       return {};
     }
     char block[512];
@@ -309,7 +354,8 @@ struct RawRelay {
 
 TEST(SocksUDPTest, RelaysDatagramsWithTheirHeaderAndDropsFragments) {
   RawRelay relay;
-  const std::string associated = Bytes({5, 0, 0, 1, 0, 0, 0, 0, relay.Port() >> 8, relay.Port() & 0xFF});
+  const std::string associated =
+      Bytes({5, 0, 0, 1, 0, 0, 0, 0, relay.Port() >> 8, relay.Port() & 0xFF});
   ScriptedSocksPeer peer(kSocks5NoAuth + associated, 13);
   TIdSocksInfo socks;
   socks.SetHost("127.0.0.1");
@@ -322,7 +368,7 @@ TEST(SocksUDPTest, RelaysDatagramsWithTheirHeaderAndDropsFragments) {
   socks.SendToUDP(handle, "127.0.0.5", 7, Id_IPv4, TBytes{'h', 'i'});
   EXPECT_EQ(relay.Receive(), Bytes({0, 0, 0, 1, 127, 0, 0, 5, 0, 7, 'h', 'i'}));
 
-  relay.SendBack(Bytes({0, 0, 1, 1, 127, 0, 0, 6, 0, 9, 'x'}));  // a fragment
+  relay.SendBack(Bytes({0, 0, 1, 1, 127, 0, 0, 6, 0, 9, 'x'})); // a fragment
   relay.SendBack(Bytes({0, 0, 0, 1, 127, 0, 0, 6, 0, 9, 'y', 'o'}));
   TBytes buffer(16);
   std::string ip;

@@ -159,17 +159,18 @@ TEST_P(RealSocksRefusal, ReportsTheProxysReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Proxies, RealSocksRefusal,
-    ::testing::Values(
-        RefusalCase{"DanteWrongPassword", RealProxyKind::Dante, svSocks5, true, "wrong",
-                    DataMode::Pasv, "Authentication error to socks server."},
-        RefusalCase{"DanteNoPasswordOffered", RealProxyKind::Dante, svSocks5, true, "",
-                    DataMode::Pasv, "Invalid socks authentication method."},
-        RefusalCase{"DanteSocks4WhenPasswordsAreRequired", RealProxyKind::Dante, svSocks4, true,
-                    "", DataMode::Pasv, "Request rejected or failed."},
-        RefusalCase{"MicrosocksWrongPassword", RealProxyKind::Microsocks, svSocks5, true, "wrong",
-                    DataMode::Pasv, "Authentication error to socks server."},
-        RefusalCase{"MicrosocksHasNoBind", RealProxyKind::Microsocks, svSocks5, false, "",
-                    DataMode::Port, "Command not supported."}),
+    ::testing::Values(RefusalCase{"DanteWrongPassword", RealProxyKind::Dante, svSocks5, true,
+                                  "wrong", DataMode::Pasv, "Authentication error to socks server."},
+                      RefusalCase{"DanteNoPasswordOffered", RealProxyKind::Dante, svSocks5, true,
+                                  "", DataMode::Pasv, "Invalid socks authentication method."},
+                      RefusalCase{"DanteSocks4WhenPasswordsAreRequired", RealProxyKind::Dante,
+                                  svSocks4, true, "", DataMode::Pasv,
+                                  "Request rejected or failed."},
+                      RefusalCase{"MicrosocksWrongPassword", RealProxyKind::Microsocks, svSocks5,
+                                  true, "wrong", DataMode::Pasv,
+                                  "Authentication error to socks server."},
+                      RefusalCase{"MicrosocksHasNoBind", RealProxyKind::Microsocks, svSocks5, false,
+                                  "", DataMode::Port, "Command not supported."}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 } // namespace

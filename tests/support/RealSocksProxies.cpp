@@ -27,9 +27,9 @@ const char* ProgramOf(RealProxyKind AKind) {
 // BIND. The user lines let it read the shadow file for RFC 1929 and then drop privileges.
 std::string DanteConfig(const std::string& ALog, uint16_t APort, bool AWithPassword) {
   const std::string method = AWithPassword ? "username" : "none";
-  std::string config = "logoutput: " + ALog + "\n" + "internal: 127.0.0.1 port = " +
-                       std::to_string(APort) + "\nexternal: lo\nclientmethod: none\n" +
-                       "socksmethod: " + method + "\n";
+  std::string config = "logoutput: " + ALog + "\n" +
+                       "internal: 127.0.0.1 port = " + std::to_string(APort) +
+                       "\nexternal: lo\nclientmethod: none\n" + "socksmethod: " + method + "\n";
   if (::geteuid() == 0) {
     config += "user.privileged: root\nuser.unprivileged: nobody\n";
   }
@@ -71,7 +71,9 @@ RealSocksProxy::RealSocksProxy(RealProxyKind AKind, bool AWithPassword)
     : FKind(AKind), FWithPassword(AWithPassword),
       FDir(std::string("ftpc-") + RealProxyName(AKind) + ".", 0755) {}
 
-RealSocksProxy::~RealSocksProxy() { Stop(); }
+RealSocksProxy::~RealSocksProxy() {
+  Stop();
+}
 
 std::unique_ptr<RealSocksProxy> RealSocksProxy::Start(RealProxyKind AKind, bool AWithPassword,
                                                       std::string& VError) {
@@ -124,11 +126,14 @@ bool RealSocksProxy::Stop() {
   return clean;
 }
 
-std::string RealSocksProxy::Log() const { return ReadTextFile(FDir.File("proxy.log")); }
+std::string RealSocksProxy::Log() const {
+  return ReadTextFile(FDir.File("proxy.log"));
+}
 
 std::string RealProxyUnavailable(RealProxyKind AKind, bool AWithPassword) {
   if (::access(ProgramOf(AKind), X_OK) != 0) {
-    return std::string(ProgramOf(AKind)) + " is not installed (run scripts/install-deps.sh as root)";
+    return std::string(ProgramOf(AKind)) +
+           " is not installed (run scripts/install-deps.sh as root)";
   }
   if (AKind == RealProxyKind::Dante && AWithPassword) {
     if (::geteuid() != 0) {
@@ -142,8 +147,7 @@ std::string RealProxyUnavailable(RealProxyKind AKind, bool AWithPassword) {
   return {};
 }
 
-std::unique_ptr<RealSocksProxy> StartRealSocksProxyOrSkip(RealProxyKind AKind,
-                                                          bool AWithPassword) {
+std::unique_ptr<RealSocksProxy> StartRealSocksProxyOrSkip(RealProxyKind AKind, bool AWithPassword) {
   const std::string unavailable = RealProxyUnavailable(AKind, AWithPassword);
   if (!unavailable.empty()) {
     if (CiRun()) {
