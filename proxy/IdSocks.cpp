@@ -53,7 +53,7 @@ constexpr size_t kIPv6Size = 16;
 constexpr size_t kPortSize = 2;
 // Version, reply code, reserved, address type and the address's first byte (a name's length).
 constexpr int32_t kSocks5ReplyHeadSize = 5;
-constexpr size_t kSocks5AddressOffset = 4;
+constexpr size_t kSocks5AddressTypeOffset = 3;
 
 // Every text on the wire is bounded by the one-byte length that SOCKS 5 gives it; SOCKS 4
 // texts keep the same bound.
@@ -196,12 +196,13 @@ TSocksAddress ReadSocks5Reply(TIdIOHandler& AIOHandler) {
   if (reply[1] != 0) {
     RaiseSocks5Error(reply[1]);
   }
-  const size_t field = AddressFieldSize(reply[3], reply[4]);
+  const uint8_t* address = reply.data() + kSocks5AddressTypeOffset;
+  const size_t field = AddressFieldSize(address[0], address[1]);
   if (field == 0) {
     Raise<EIdSocksServerAddressError>(RSSocksServerAddressError);
   }
   ReadReply(AIOHandler, reply, static_cast<int32_t>(field - 1 + kPortSize), true);
-  return DecodeAddress(reply.data() + 3);
+  return DecodeAddress(reply.data() + kSocks5AddressTypeOffset); // the read may have moved it
 }
 
 // ---- Building requests -----------------------------------------------------------------
