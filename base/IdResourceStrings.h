@@ -155,9 +155,6 @@ inline constexpr std::string_view RSTransparentProxyCannotBind = "Transparent pr
 inline constexpr std::string_view RSTransparentProxyNoUDP = "UDP Not supported by this proxy.";
 inline constexpr std::string_view RSTransparentProxyCircularLink =
     "%s: Circular links are not allowed";
-// The SOCKS negotiation is not part of this build yet.
-inline constexpr std::string_view RSTransparentProxyNotSupportedYet =
-    "%s: tunnelling through this proxy is not supported yet.";
 inline constexpr std::string_view RSTransparentProxyNotInstalled =
     "No transparent proxy class is installed.";
 inline constexpr std::string_view RSSocksUDPNotSupported =

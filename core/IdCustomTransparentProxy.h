@@ -18,7 +18,7 @@ class TIdSocketHandle;
 FTPC_DECLARE_EXCEPTION(EIdTransparentProxyCantBind, EIdException);
 FTPC_DECLARE_EXCEPTION(EIdTransparentProxyUDPNotSupported, EIdException);
 FTPC_DECLARE_EXCEPTION(EIdTransparentProxyCircularLink, EIdException);
-// A proxy operation that this build cannot perform yet.
+// No proxy class is linked in (nothing registered a default factory).
 FTPC_DECLARE_EXCEPTION(EIdTransparentProxyNotSupported, EIdException);
 
 class TIdCustomTransparentProxy : public TIdComponent {

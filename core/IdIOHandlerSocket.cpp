@@ -60,7 +60,10 @@ void TIdIOHandlerSocket::Close() {
 
 void TIdIOHandlerSocket::ConnectClient() {
   DoBeforeBind();
-  FBinding->SetIPVersion(FIPVersion);
+  // Behind a proxy the socket talks to the proxy, whose address family may differ from the
+  // target's (an IPv6 server through a proxy on 127.0.0.1).
+  const TIdCustomTransparentProxy* proxy = EnabledTransparentProxy();
+  FBinding->SetIPVersion(proxy != nullptr ? proxy->IPVersion() : FIPVersion);
   FBinding->AllocateSocket(Id_SOCK_STREAM, Id_IPPROTO_IP);
   DoSocketAllocated();
   if (!FBoundIP.empty()) {
@@ -159,7 +162,8 @@ void TIdIOHandlerSocket::SetTransparentProxy(TIdCustomTransparentProxy* AValue) 
   }
 }
 
-// An ownerless proxy is copied: the handler keeps a proxy of the same class of its own.
+// An ownerless proxy is copied: the handler keeps a proxy of the same class of its own. The copy
+// links to the same chained proxy, so that it tunnels the same way.
 void TIdIOHandlerSocket::KeepCopyOf(const TIdCustomTransparentProxy& AValue) {
   const TIdCustomTransparentProxy* current = FOwnedProxy.get();
   const bool sameClass = current != nullptr && typeid(*current) == typeid(AValue);
@@ -169,6 +173,7 @@ void TIdIOHandlerSocket::KeepCopyOf(const TIdCustomTransparentProxy& AValue) {
     FTransparentProxy = FOwnedProxy.get();
   }
   FOwnedProxy->Assign(AValue);
+  FOwnedProxy->SetChainedProxy(AValue.ChainedProxy());
 }
 
 void TIdIOHandlerSocket::ReleaseTransparentProxy() {

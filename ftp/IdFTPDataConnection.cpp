@@ -118,7 +118,9 @@ void TIdFTPDataConnection::OpenPassive(std::string AHost, uint16_t APort, bool A
   SetChannel(std::move(client));
   TIdIOHandlerSocket* controlSocket = FControl.Socket();
   if (FPassiveUseControlHost && controlSocket != nullptr && controlSocket->Binding() != nullptr) {
-    AHost = controlSocket->Binding()->PeerIP();
+    // Behind a proxy the control socket's peer is the proxy; the server is the handler's host.
+    AHost = controlSocket->EnabledTransparentProxy() != nullptr ? controlSocket->Host()
+                                                                : controlSocket->Binding()->PeerIP();
   }
   channel.SetHost(AHost);
   channel.SetPort(APort);

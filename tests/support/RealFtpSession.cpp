@@ -3,6 +3,7 @@
 #include <fstream>
 #include <vector>
 
+#include "core/IdIOHandlerSocket.h"
 #include "support/TestPattern.h"
 
 namespace ftpc::test {
@@ -21,8 +22,13 @@ const char* DataModeName(DataMode AMode) {
   return "Unknown";
 }
 
-std::unique_ptr<TIdFTP> LoggedInSession(const RealFtpServer& AServer, DataMode AMode) {
+std::unique_ptr<TIdFTP> LoggedInSession(const RealFtpServer& AServer, DataMode AMode,
+                                        TIdCustomTransparentProxy* AProxy) {
   auto ftp = std::make_unique<TIdFTP>();
+  if (AProxy != nullptr) {
+    ftp->CreateIOHandler();
+    ftp->Socket()->SetTransparentProxy(AProxy);
+  }
   ftp->SetHost(AServer.Address());
   ftp->SetPort(AServer.Port());
   if (AServer.Address().find(':') != std::string::npos) {

@@ -18,8 +18,9 @@ enum class DataMode { Pasv, Epsv, Port, Eprt };
 const char* DataModeName(DataMode AMode);
 
 // A session connected and logged in to AServer as the test user, in binary type, over IPv6 when
-// the server listens on an IPv6 address.
-std::unique_ptr<TIdFTP> LoggedInSession(const RealFtpServer& AServer, DataMode AMode);
+// the server listens on an IPv6 address; through AProxy when one is given.
+std::unique_ptr<TIdFTP> LoggedInSession(const RealFtpServer& AServer, DataMode AMode,
+                                        TIdCustomTransparentProxy* AProxy = nullptr);
 
 // "<checksum>/<size>" of a file's bytes ("<checksum>/0" when it cannot be read), and the same
 // text for the first ASize pattern bytes: equal texts mean equal contents.
