@@ -105,6 +105,7 @@ public:
   virtual void Close();
   // Marks the handler as closed by the peer.
   virtual void CloseGracefully();
+  // Called on a handler that a listener has just given an accepted connection; nothing here.
   virtual void AfterAccept();
   // Whether reads can still deliver data: opened, and not (closed by the peer, or lacking an
   // input buffer) with nothing buffered. Checks for a disconnect first.
@@ -133,6 +134,7 @@ public:
   // ---- Lines ----
   // A line ended by LF (one CR before it dropped), with the default time-out and limit.
   std::string ReadLn(TEncoding* AEncoding = nullptr);
+  // A line ended by ATerminator (empty: LF), with the default time-out and limit.
   std::string ReadLn(const std::string& ATerminator, TEncoding* AEncoding = nullptr);
   // The full form. An empty terminator means LF; a negative AMaxLineLength means
   // MaxLineLength, 0 no limit. On time-out returns "" with ReadLnTimedout set. A peer close
@@ -160,7 +162,10 @@ public:
   // Exactly AByteCount bytes (waiting for them), or with a negative count whatever one fill
   // brings. AAppend as for TIdBuffer::ExtractToBytes.
   virtual void ReadBytes(TBytes& VBuffer, int32_t AByteCount, bool AAppend = true);
+  // ABytes bytes as text in AEncoding (null: the default encoding).
   std::string ReadString(int32_t ABytes, TEncoding* AEncoding = nullptr);
+  // One value of its size; AConvert takes it from network byte order. Like ReadBytes they wait
+  // for the bytes and raise EIdReadTimeout / EIdConnClosedGracefully when they do not come.
   uint8_t ReadByte();
   int16_t ReadSmallInt(bool AConvert = true);
   int32_t ReadLongInt(bool AConvert = true);
@@ -203,6 +208,7 @@ public:
                               TEncoding* AEncoding = nullptr);
 
   // ---- Input buffer ----
+  // What was received and not yet read (owned by the handler).
   TIdBuffer* InputBuffer() const { return FInputBuffer.get(); }
   // Takes the whole input buffer as text.
   std::string InputBufferAsString(TEncoding* AEncoding = nullptr);
@@ -239,6 +245,7 @@ public:
   // Each line with WriteLnRFC, then "." when AWriteTerminator.
   void WriteRFCStrings(const TStrings& AStrings, bool AWriteTerminator = true,
                        TEncoding* AEncoding = nullptr);
+  // One value of its size; AConvert puts it in network byte order. A char is written as text.
   void Write(uint8_t AValue);
   void Write(char AValue, TEncoding* AEncoding = nullptr);
   void Write(int16_t AValue, bool AConvert = true);
@@ -265,10 +272,12 @@ public:
   virtual void WriteBufferClose();
   // Drops everything buffered and closes buffering.
   virtual void WriteBufferCancel();
+  // Drops everything buffered; buffering stays open.
   virtual void WriteBufferClear();
   bool WriteBufferingActive() const { return FWriteBuffer != nullptr; }
 
   // ---- Properties ----
+  // Getters and setters store and return values; none sends anything.
   bool LargeStream() const { return FLargeStream; }
   void SetLargeStream(bool AValue) { FLargeStream = AValue; }
   bool ClosedGracefully() const { return FClosedGracefully; }

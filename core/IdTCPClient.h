@@ -81,6 +81,7 @@ public:
   // Opens the connection to Host:Port; see the .cpp for the order of steps. On failure the
   // handler is closed, and an implicitly created one destroyed, before the error passes on.
   virtual void Connect();
+  // Sets Host (and Port), then Connect.
   void Connect(const std::string& AHost);
   void Connect(const std::string& AHost, TIdPort APort);
   // Connects, then reads everything the server sends until it closes, as text; disconnects
@@ -92,6 +93,9 @@ public:
   using TIdTCPConnection::SetIOHandler;
 
   // ---- Settings ------------------------------------------------------------------------
+  // Each setter stores the value and writes it into the current handler when there is one
+  // (the binding settings only into a socket handler); Connect writes them all again. None
+  // sends anything or raises.
   const std::string& BoundIP() const { return FBoundIP; }
   void SetBoundIP(const std::string& AValue);
   TIdPort BoundPort() const { return FBoundPort; }
@@ -120,6 +124,7 @@ public:
   const std::string& Username() const { return FUsername; }
   void SetUsername(const std::string& AValue) { FUsername = AValue; }
 
+  // Fired after a successful Connect; the binding events are the socket handler's.
   const TNotifyEvent& OnConnected() const { return FOnConnected; }
   void SetOnConnected(TNotifyEvent AValue) { FOnConnected = std::move(AValue); }
   const TNotifyEvent& OnBeforeBind() const { return FOnBeforeBind; }

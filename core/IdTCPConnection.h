@@ -33,10 +33,13 @@ using TIdReplyCodes = std::vector<int16_t>;
 
 class TIdTCPConnection : public TIdComponent {
 public:
+  // A connection without handler that parses replies with DefaultReplyClass.
   explicit TIdTCPConnection(TIdInitializerComponent* AOwner = nullptr);
+  // Closes the handler directly (no goodbye to the peer) and destroys it when owned.
   ~TIdTCPConnection() override;
 
   std::string ClassName() const override { return "TIdTCPConnection"; }
+  // The RFC reply class ("nnn text" lines, "nnn-" continuing).
   static const TIdReplyClass& DefaultReplyClass();
 
   // ---- Command exchange ----------------------------------------------------------------
@@ -56,22 +59,29 @@ public:
   // Writes one command line without reading a reply, with the same line checks as SendCmd.
   void SendCmdLine(const std::string& AOut, TEncoding* AEncoding = nullptr);
 
+  // Reads one reply (GetInternalResponse) and returns its code. Raises the reply error when
+  // the code is not in AAllowedResponses (empty or -1: every code), EIdRangeError for a code
+  // outside 16 bits, and the handler's read errors (EIdReadTimeout, EIdConnClosedGracefully).
   virtual int16_t GetResponse(const TIdReplyCodes& AAllowedResponses,
                               TEncoding* AEncoding = nullptr);
   int16_t GetResponse(std::initializer_list<int16_t> AAllowedResponses,
                       TEncoding* AEncoding = nullptr);
   int16_t GetResponse(int16_t AAllowedResponse = -1, TEncoding* AEncoding = nullptr);
+  // The same with the reply's code text compared to AAllowedResponse ignoring case.
   virtual std::string GetResponse(const std::string& AAllowedResponse,
                                   TEncoding* AEncoding = nullptr);
 
   // Returns AResponse when the list is empty or holds it; raises the reply error otherwise.
   virtual int16_t CheckResponse(int16_t AResponse, const TIdReplyCodes& AAllowedResponses);
+  // The same for code texts, compared ignoring case; empty accepts every code.
   virtual std::string CheckResponse(const std::string& AResponse,
                                     const std::string& AAllowedResponse);
 
-  // Reads one reply into LastCmdResult: lines that are blank after trimming are skipped, and
-  // the reply ends at the first line the reply class calls an end marker.
+  // Reads one reply into LastCmdResult without checking its code: lines that are blank after
+  // trimming are skipped, and the reply ends at the first line the reply class calls an end
+  // marker. Raises EIdNotConnected without a handler and the handler's read errors.
   virtual void GetInternalResponse(TEncoding* AEncoding = nullptr);
+  // Raises the reply class's error for LastCmdResult (EIdReplyRFCError with its code and text).
   [[noreturn]] virtual void RaiseExceptionForLastCmdResult();
   // Raises a new exception made by AException, whose message is the last reply's text lines,
   // each followed by CR LF.
@@ -80,29 +90,39 @@ public:
   // Writes each header line with its first "=" replaced by ": ", then an empty line, in one
   // block unless the handler is already buffering; on failure nothing of it is sent.
   void WriteHeader(const std::vector<std::string>& AHeader);
-  // Writes the lines dot-stuffed, then the terminating "." line.
+  // Writes the lines dot-stuffed, then the terminating "." line. Raises EIdNotConnected
+  // without a handler.
   void WriteRFCStrings(const std::vector<std::string>& AStrings);
 
   // ---- Connection state ----------------------------------------------------------------
+  // Lets the handler look for the peer's close. With ARaiseExceptionIfDisconnected, raises
+  // EIdConnClosedGracefully when the peer closed and nothing is left buffered, and
+  // EIdException "Not Connected" without a handler.
   virtual void CheckForGracefulDisconnect(bool ARaiseExceptionIfDisconnected = true);
+  // A handler is set and reports itself connected (which may read pending input).
   virtual bool Connected();
+  // Disconnect with peer notification.
   void Disconnect() { Disconnect(true); }
   // With ANotifyPeer and a live connection, says goodbye first (DisconnectNotifyPeer); then
   // closes an open handler with the disconnecting/disconnected statuses and OnDisconnected.
+  // A failure of the goodbye is raised after the close.
   virtual void Disconnect(bool ANotifyPeer);
   // Creates and owns a handler of ABaseType (null: the default class). Raises EIdException
   // when connected.
   void CreateIOHandler(const TIdIOHandlerClass* ABaseType = nullptr);
 
   // ---- Properties ----------------------------------------------------------------------
+  // The server's greeting; the setter copies AValue.
   TIdReply& Greeting() { return *FGreeting; }
   void SetGreeting(const TIdReply& AValue) { FGreeting->Assign(AValue); }
+  // The last reply read, also after it was refused.
   TIdReply& LastCmdResult() { return *FLastCmdResult; }
   // Whether this connection owns the current handler.
   bool ManagedIOHandler() const { return FManagedIOHandler != nullptr; }
   // true: this connection takes over the current handler (prefer the owning SetIOHandler);
   // false: it lets go of it without destroying it.
   void SetManagedIOHandler(bool AValue);
+  // The handler when it is a socket handler, else null.
   TIdIOHandlerSocket* Socket() const { return FSocket; }
   TIdIOHandler* IOHandler() const { return FIOHandler; }
   // Borrows AValue (null: none): the giver keeps it and destroys it; its destruction is
@@ -113,8 +133,12 @@ public:
   // it replaces it or goes itself. A handler that the borrowing form refused is destroyed; one
   // it kept while raising (a subclass's type check) stays owned.
   void SetIOHandler(std::unique_ptr<TIdIOHandler> AValue);
+  // The handler's intercept, or the connection's own without a handler.
   TIdConnectionIntercept* Intercept() const;
+  // Watches the intercept (not owned) and passes it to the handler. Raises EIdException when
+  // the handler already has a different one.
   virtual void SetIntercept(TIdConnectionIntercept* AValue);
+  // Fired after Disconnect closed the handler.
   const TNotifyEvent& OnDisconnected() const { return FOnDisconnected; }
   void SetOnDisconnected(TNotifyEvent AValue) { FOnDisconnected = std::move(AValue); }
 

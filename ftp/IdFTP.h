@@ -85,110 +85,180 @@ using TIdNeedAccountEvent = std::function<void(TObject* ASender, std::string& VA
 class TIdFTP : public TIdExplicitTLSClient {
 public:
   explicit TIdFTP(TIdInitializerComponent* AOwner = nullptr);
-  // Closes the control connection without QUIT.
+  // Closes the control connection without QUIT; sends nothing.
   ~TIdFTP() override;
   std::string ClassName() const override { return "TIdFTP"; }
 
+  // Every command below raises the reply error (EIdReplyRFCError, with the server's code and
+  // text) when the reply's code is not among the ones named, and the connection's own errors
+  // (EIdNotConnected, EIdConnClosedGracefully, EIdReadTimeout, EIdSocketError) when the
+  // control connection fails.
+
   // ---- Connection (IdFTP.cpp) ----------------------------------------------------------
-  // Connects, reads the 220 greeting (after at most one 1xx), sends HOST, logs in when
-  // AutoLogin, then SYST, SITE ZONE and TYPE. On a failure after the greeting QUIT is sent.
+  // Connects (to the FTP proxy's host and port for a proxy that needs one), reads the greeting
+  // (accepted 220, after at most one 1xx passed to OnBannerWarning), sends HOST (any reply; a
+  // 220 replaces the greeting), then Login, "EPSV ALL" with TryNATFastTrack, SYST, SITE ZONE
+  // and TYPE when AutoLogin; otherwise SYST and FEAT. On any failure the connection is closed
+  // (with QUIT when the greeting was accepted) and the failure passes on.
   void Connect() override;
   using TIdTCPClientCustom::Connect;
-  // The same as Disconnect with peer notification: QUIT, then close.
+  // QUIT (a reply read when one comes within 10 ms), then close; Disconnect(true).
   void Quit() { Disconnect(true); }
-  // Writes ABOR, shuts the data connection down; see the .cpp for the reply handling. From
-  // another thread it acts only while the transfer's data connection exists.
+  // Writes ABOR. While a transfer runs (on another thread), it also sets the abort flag and
+  // shuts the data connection down; the transfer's wrap-up then reads the replies to ABOR.
+  // Without a transfer it reads one reply, any code accepted. Raises the control connection's
+  // write errors (the data connection is shut down all the same).
   virtual void Abort();
   // Shuts the data connection, if any, down without notifying the peer; the transfer's
-  // wrap-up closes and frees it. Safe from another thread.
+  // wrap-up closes and frees it. Safe from another thread; sends nothing.
   virtual void KillDataChannel();
   // Progress of the data connection; the ABOR line Abort writes from another thread is not.
   void DoWork(TWorkMode AWorkMode, int64_t ACount) override;
 
   // ---- Login (IdFTP.cpp) ---------------------------------------------------------------
-  // AUTH (when TLS is set up), USER/PASS/ACCT by the proxy variant, then FEAT and TYPE.
-  // Raises the reply error for a refused user name or password.
+  // AUTH TLS/SSL/TLS-C/TLS-P (234 or 334 starts TLS) when TLS is set up, then USER (230, 232
+  // or 331), PASS (230 or 332) and ACCT (202, 230 or 500) in the form the FTP proxy type
+  // asks for, then FEAT when AutoIssueFEAT and TYPE (200). Raises the reply error for a refused
+  // user name, password or account, EIdFTPOnCustomFTPProxyRequired for fpcmCustomProxy without
+  // OnCustomFTPProxy, and the TLS failures of the explicit-TLS client.
   void Login();
-  // The password for the reply just received: an OTP response to an "otp-" challenge,
-  // otherwise Password.
+  // The password for the last reply (or APrompt): the OTP six-word response to an "otp-"
+  // challenge, otherwise Password. Sends nothing.
   std::string GetLoginPassword();
   std::string GetLoginPassword(const std::string& APrompt);
 
   // ---- Features (IdFTP.cpp) ------------------------------------------------------------
-  // FEAT, then CLNT and OPTS UTF8 ON where the server lists them.
+  // FEAT (211 or 221 fill the capability list, any other code empties it), then CLNT and
+  // "OPTS UTF8 ON" / "OPTS UTF-8 NLST" (a 200 switches the control connection to UTF-8) where
+  // the server lists them; none of these replies raises.
   void DiscoverFeatures();
+  // Whether a capability line's first word is ACmd, ignoring case. Sends nothing.
   bool IsExtSupported(const std::string& ACmd) const;
+  // The ";"-separated facts of the ACmd capability line (empty when none). Sends nothing.
   void ExtractFeatFacts(const std::string& ACmd, std::vector<std::string>& AResults) const;
-  // 0-based index of the matching capability line, -1 when none.
+  // 0-based index of the matching capability line (by first word, or the whole line when
+  // AFeatLine holds a space), -1 when none. Sends nothing.
   int FeatLineIndex(const std::string& AFeatLine) const;
   // "OPTS ACMD AOptions", accepted 200.
   void SetCmdOpt(const std::string& ACMD, const std::string& AOptions);
   // "LANG ALangTag", accepted 200, only when the server lists LANG.
   void SetLang(const std::string& ALangTag);
+  // Connected, and the server lists XSHA1, XMD5 or XCRC.
   bool SupportsVerification();
+  // The server's AUTH capability line names TLS, SSL, TLS-C or TLS-P.
   bool SupportsTLS() override;
+  // Greeting tests on the first line of the greeting's text; they send nothing.
   bool GreetingIsServU();
   bool GreetingIsBPFTP();
   bool GreetingIsTitan();
+  // One of the three greetings above.
   bool IsServerMDTZAndListTForm();
+  // One of those greetings, or "ZONE" among the facts of the SITE capability line.
   bool ServerHasSiteZone();
 
   // ---- Transfers (IdFTPTransfer.cpp) -----------------------------------------------------
-  // RETR into the stream (at its position when resuming).
+  // Every transfer opens its data connection first: PRET where listed, then PASV or EPSV
+  // (227 or 229) when Passive, else PORT or EPRT (200); under TLS PBSZ and PROT (200) come
+  // first. A data command's final reply must be 226, 225 or 250. Raises
+  // EIdFTPMissingCompressor / EIdFTPCompressorNotReady in MODE Z without a ready compressor,
+  // EIdFTPServerSentInvalidAddress / EIdFTPServerSentInvalidPort for a bad passive address,
+  // EIdAcceptTimeout when the server does not connect within ListenTimeout, and the local
+  // stream's errors. An Abort from another thread ends the transfer without an error.
+
+  // "RETR ASourceFile" (preliminary 125, 150 or 154; passive also 450, which raises the reply
+  // error after the wrap-up), after "REST position" (350) when resuming and REST works; the
+  // bytes go to ADest from its position.
   void Get(const std::string& ASourceFile, TStream& ADest, bool AResume = false);
-  // RETR into a local file; raises EIdFTPFileAlreadyExists before sending anything when the
-  // file exists and may be neither overwritten nor resumed.
+  // Get into a local file, created, replaced (ACanOverwrite) or appended to (AResume). Raises
+  // EIdFTPFileAlreadyExists before sending anything when the file exists and may be neither
+  // overwritten nor resumed, and the file's open errors.
   void Get(const std::string& ASourceFile, const std::string& ADestFile,
            bool ACanOverwrite = false, bool AResume = false);
-  // STOR (whole stream) or APPE (from the stream's position).
+  // "STOR ADestFile" with the whole stream, or "APPE ADestFile" from the stream's position
+  // (preliminary 110, 125 or 150). Raises EIdFTPUploadFileNameCanNotBeEmpty for an empty name.
   void Put(TStream& ASource, const std::string& ADestFile, bool AAppend = false);
   // Uploads a local file; an empty ADestFile means the file-name part of ASourceFile.
   void Put(const std::string& ASourceFile, const std::string& ADestFile = "",
            bool AAppend = false);
-  // STOU: the server chooses the name. Returns that name as the preliminary reply gives it
-  // ("150 FILE: name", RFC 1123 4.1.2.9), or "" when the reply names no file.
+  // "STOU" (preliminary 110, 125 or 150): the server chooses the name. Returns that name as
+  // the preliminary reply gives it ("150 FILE: name", RFC 1123 4.1.2.9), or "" when the reply
+  // names no file.
   std::string StoreUnique(TStream& ASource);
   std::string StoreUnique(const std::string& ASourceFile);
-  // Probes REST once per object.
+  // "REST 1" (350 means yes) and "REST 0", both any code, once per object; the answer is kept.
   bool ResumeSupported();
   bool CanResume() { return ResumeSupported(); }
-  // MODE S / MODE Z.
+  // "MODE S" or "MODE Z" (200), only when the mode changes. Raises EIdFTPMissingCompressor
+  // without a compressor and EIdFTPUnsupportedTransferMode when FEAT did not list "MODE Z".
   void TransferMode(TIdFTPTransferMode ATransferMode);
+  // Copies ASourceFile from this server to AToSite's as ADestFile (the same name when empty):
+  // the destination is asked for a passive address (PASV/EPSV, or CPSV under TLS, 227 or
+  // 229), this side is told to connect there (PORT/EPRT, 200), then STOR and RETR with their
+  // replies. Raises, before sending anything, EIdFTPSToSNATFastTrack,
+  // EIdFTPSToSIPProtoMustBeSame, EIdFTPSToSTransModesMustBeSame or EIdFTPSToSNoDataProtection
+  // when the sessions do not fit; a refusal on one side gets ABOR on the other.
   void SiteToSiteUpload(TIdFTP& AToSite, const std::string& ASourceFile,
                         const std::string& ADestFile = "");
+  // The same copy from AFromSite's server to this one; this side is the active one.
   void SiteToSiteDownload(TIdFTP& AFromSite, const std::string& ASourceFile,
                           const std::string& ADestFile = "");
 
   // ---- Remote commands (IdFTPCommands.cpp) -----------------------------------------------
+  // "NOOP", accepted 200.
   void Noop();
+  // "CWD ADirName", accepted 200 or 250.
   void ChangeDir(const std::string& ADirName);
+  // "CDUP", accepted 200 or 250.
   void ChangeDirUp();
+  // "MKD ADirName", accepted 257.
   void MakeDir(const std::string& ADirName);
+  // "RMD ADirName", accepted 250.
   void RemoveDir(const std::string& ADirName);
+  // "DELE AFilename", accepted 250.
   void Delete(const std::string& AFilename);
+  // "RNFR ASourceFile" (350), then "RNTO ADestFile" (250).
   void Rename(const std::string& ASourceFile, const std::string& ADestFile);
+  // "PWD", accepted 257; the directory between the reply's first two double quotes.
   std::string RetrieveCurrentDir();
+  // "SITE ACommand", accepted 200.
   void Site(const std::string& ACommand);
+  // ACommand as it is, any code accepted; returns the code.
   int16_t Quote(const std::string& ACommand);
+  // "ALLO AAllocateBytes", accepted 200.
   void Allocate(int64_t AAllocateBytes);
+  // "STRU F", "STRU R" or "STRU P", accepted 200 or 500.
   void FileStructure(TIdFTPDataStructure AStructure);
+  // "SMNT APath", accepted 202, 250 or 500.
   void StructureMount(const std::string& APath);
+  // "STAT", accepted 211, 212, 213 or 500; the reply's text lines unless 500.
   void Status(std::vector<std::string>& AStatusList);
+  // "HELP" or "HELP ACommand", accepted 211, 214 or 500; the reply's text lines unless 500.
   void Help(std::vector<std::string>& AHelpContents, const std::string& ACommand = "");
+  // Waits ADelay ms, then "REIN", accepted 120, 220 or 500; unless 500, the login state (user,
+  // password, resume probe, Passive, TYPE, explicit TLS) is forgotten.
   void ReInitialize(int32_t ADelay = 10);
+  // "SIZE AFileName" in binary type (TYPE I before, and the old type back after, when
+  // needed), any code accepted; the size of a 213 reply, -1 otherwise.
   int64_t Size(const std::string& AFileName);
+  // "MDTM AFileName", any code accepted; the time of a 213 reply, as local time or (AsGMT)
+  // UTC; 0 otherwise.
   TDateTime FileDate(const std::string& AFileName, bool AsGMT = false);
+  // "MFMT stamp AFileName" (213) where listed, else "MDTM stamp AFileName" in the form the
+  // server knows (253 or 213); the stamp is ALocalTime as the server's time zone wants it.
   void SetModTime(const std::string& AFileName, TDateTime ALocalTime);
+  // SetModTime for a time given in UTC.
   void SetModTimeGMT(const std::string& AFileName, TDateTime AGMTTime);
   // "PRET ACommand" when the server lists PRET; any reply accepted.
   void AnnounceTransfer(const std::string& ACommand);
 
   // ---- Properties ----------------------------------------------------------------------
+  // Getters and plain setters send nothing and raise nothing; the setters that do are noted.
   bool AutoLogin() const { return FAutoLogin; }
   void SetAutoLogin(bool AValue) { FAutoLogin = AValue; }
   bool AutoIssueFEAT() const { return FAutoIssueFEAT; }
   void SetAutoIssueFEAT(bool AValue) { FAutoIssueFEAT = AValue; }
   TIdFTPTransferMode CurrentTransferMode() const { return FCurrentTransferMode; }
+  // TransferMode: sends MODE when connected and the mode changes.
   void SetCurrentTransferMode(TIdFTPTransferMode AValue) { TransferMode(AValue); }
   TIdFTPClientIdentifier& ClientInfo() { return *FClientInfo; }
   void SetClientInfo(const TIdFTPClientIdentifier& AValue) { FClientInfo->Assign(AValue); }
@@ -200,12 +270,16 @@ public:
   std::vector<std::string>& ListResult() { return FListResult; }
   TIdReplyFTP& LoginMsg() { return *FLoginMsg; }
   bool Passive() const { return FPassive; }
+  // Raises EIdFTPPassiveMustBeTrueWithNATFT for false while TryNATFastTrack is set.
   void SetPassive(bool AValue);
   bool PassiveUseControlHost() const { return FData.PassiveUseControlHost(); }
   void SetPassiveUseControlHost(bool AValue) { FData.SetPassiveUseControlHost(AValue); }
   TIdFTPDataPortSecurity DataPortProtection() const { return FDataPortProtection; }
+  // Raises EIdFTPNoDataPortProtectionWOEncryption without TLS support and
+  // EIdFTPNoDataPortProtectionAfterCCC once CCC has cleared the control connection.
   void SetDataPortProtection(TIdFTPDataPortSecurity AValue);
   TAuthCmd AUTHCmd() const { return FAUTHCmd; }
+  // Raises EIdFTPNoAUTHWOSSL without TLS support and EIdFTPCanNotSetAUTHCon under TLS.
   void SetAUTHCmd(TAuthCmd AValue);
   uint16_t DataPort() const { return FData.DataPort(); }
   void SetDataPort(uint16_t AValue) { FData.SetDataPort(AValue); }
@@ -217,6 +291,8 @@ public:
   void SetExternalIP(const std::string& AValue) { FExternalIP = AValue; }
   const std::string& SystemDesc() const { return FSystemDesc; }
   TIdFTPTransferType TransferType() const { return FTransferType; }
+  // Sends "TYPE A" or "TYPE I" (200) when connected and the type changes; ignored while a
+  // transfer runs.
   void SetTransferType(TIdFTPTransferType AValue);
   int32_t TransferTimeout() const { return FData.TransferTimeout(); }
   void SetTransferTimeout(int32_t AValue) { FData.SetTransferTimeout(AValue); }
@@ -226,29 +302,41 @@ public:
   TIdFtpProxySettings& ProxySettings() { return *FProxySettings; }
   void SetProxySettings(const TIdFtpProxySettings& AValue) { FProxySettings->Assign(AValue); }
   bool UseExtensionDataPort() const { return FUseExtensionDataPort; }
+  // Raises EIdFTPMustUseExtWithIPv6 / EIdFTPMustUseExtWithNATFastTrack for false over IPv6
+  // or with TryNATFastTrack.
   void SetUseExtensionDataPort(bool AValue);
   bool TryNATFastTrack() const { return FTryNATFastTrack; }
+  // true also sets Passive and UseExtensionDataPort.
   void SetTryNATFastTrack(bool AValue);
   bool UseMLIS() const { return FUseMLIS; }
   void SetUseMLIS(bool AValue) { FUseMLIS = AValue; }
   std::vector<std::string>& LangsSupported() { return FLangsSupported; }
   bool UseCCC() const { return FUseCCC; }
+  // Raises EIdFTPNoCCCWOEncryption without TLS support.
   void SetUseCCC(bool AValue);
   TIdFTPTZInfo& TZInfo() { return *FTZInfo; }
   void SetTZInfo(const TIdFTPTZInfo& AValue) { FTZInfo->Assign(AValue); }
   TIdZLibCompressorBase* Compressor() const { return FCompressor; }
+  // Watches the compressor (not owned) for destruction; null sends "MODE S" when connected.
   void SetCompressor(TIdZLibCompressorBase* AValue);
   const std::string& Account() const { return FAccount; }
   void SetAccount(const std::string& AValue) { FAccount = AValue; }
   // The data connection while a transfer runs, else null.
   TIdTCPConnection* DataChannel() const { return FData.Channel(); }
 
+  // Id_IPv6 also sets UseExtensionDataPort.
   void SetIPVersion(TIdIPVersion AValue) override;
+  // Raises EIdFTPWrongIOHandler for a handler that is not a socket handler (it stays
+  // assigned); an IPv6 handler switches the extended data-port commands on.
   void SetIOHandler(TIdIOHandler* AValue) override;
   using TIdExplicitTLSClient::SetIOHandler;
+  // Raises EIdTLSClientCanNotSetWhileConnected when connected and
+  // EIdTLSClientSSLIOHandlerRequred for TLS without a TLS handler; utNoTLSSupport also
+  // resets DataPortProtection, UseCCC and AUTHCmd.
   void SetUseTLS(TIdUseTLS AValue) override;
 
   // ---- Events --------------------------------------------------------------------------
+  // Each stores the handler; the sender passed to it is this session.
   void SetOnAfterClientLogin(TNotifyEvent AValue) { FOnAfterClientLogin = std::move(AValue); }
   void SetOnBeforeGet(TNotifyEvent AValue) { FOnBeforeGet = std::move(AValue); }
   void SetOnBeforePut(TIdFtpAfterGet AValue) { FOnBeforePut = std::move(AValue); }
