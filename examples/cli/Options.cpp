@@ -8,6 +8,8 @@ namespace ftpc::cli {
 
 namespace {
 
+constexpr uint32_t kMaxPort = 65535;
+
 const char* const kHelpText =
     "Usage:\n"
     "  ftpc-cli [options] ls [-l] URL        list a directory\n"
@@ -29,6 +31,10 @@ const char* const kHelpText =
     "  --progress          a progress bar with rate and ETA on stderr (on a terminal)\n"
     "  --verbose           the control conversation on stderr, the password masked\n"
     "  --timeout SECONDS   time limit for connecting and for each wait on the server\n"
+    "  --socks4 HOST:PORT  connect (control and data) through a SOCKS 4 proxy\n"
+    "  --socks4a HOST:PORT through a SOCKS 4A proxy; the proxy resolves the server's name\n"
+    "  --socks5 HOST:PORT  through a SOCKS 5 proxy; the proxy resolves the server's name\n"
+    "  --proxy-user USER:PASSWORD  the user name (and, for SOCKS 5, password) for the proxy\n"
     "  -h, --help          this text\n"
     "\n"
     "ls prints names, one per line; ls -l prints TYPE SIZE TIME NAME per line\n"
@@ -51,7 +57,6 @@ constexpr FlagOption kFlags[] = {
     {"--verbose", &Options::Verbose}, {"-l", &Options::LongListing},
 };
 
-constexpr std::string_view kTimeoutOption = "--timeout";
 
 struct CommandForm {
   std::string_view Name;
@@ -78,6 +83,78 @@ int32_t ParseTimeout(std::string_view AText) {
   }
   return seconds;
 }
+
+uint16_t ParsePort(std::string_view AText) {
+  uint32_t port = 0;
+  const auto [end, error] = std::from_chars(AText.data(), AText.data() + AText.size(), port);
+  if (error != std::errc() || end != AText.data() + AText.size() || port < 1 ||
+      port > kMaxPort) {
+    throw UsageError("'" + std::string(AText) + "' is no port number");
+  }
+  return static_cast<uint16_t>(port);
+}
+
+// "host:port", "[v6]:port" or a bare host (the SOCKS port).
+void ParseProxyAddress(TSocksVersion AVersion, std::string_view AText, Options& VOptions) {
+  ProxyOption& proxy = VOptions.Proxy;
+  if (proxy.Version != svNoSocks) {
+    throw UsageError("only one of --socks4, --socks4a and --socks5 may be given");
+  }
+  const bool bracketed = AText.starts_with('[');
+  const size_t hostEnd = bracketed ? AText.find(']') : AText.rfind(':');
+  if (bracketed && hostEnd == std::string_view::npos) {
+    throw UsageError("a proxy address needs the closing ']': '" + std::string(AText) + "'");
+  }
+  proxy.Host = std::string(bracketed ? AText.substr(1, hostEnd - 1) : AText.substr(0, hostEnd));
+  const size_t colon = bracketed ? hostEnd + 1 : hostEnd;
+  if (colon < AText.size()) {
+    if (AText[colon] != ':') {
+      throw UsageError("a proxy address reads HOST:PORT, not '" + std::string(AText) + "'");
+    }
+    proxy.Port = ParsePort(AText.substr(colon + 1));
+  }
+  if (proxy.Host.empty()) {
+    throw UsageError("a proxy address needs a host: '" + std::string(AText) + "'");
+  }
+  proxy.Version = AVersion;
+}
+
+void ParseProxyUser(Options& VOptions, std::string_view AText) {
+  const size_t colon = AText.find(':');
+  VOptions.Proxy.User = std::string(AText.substr(0, colon));
+  VOptions.Proxy.Password =
+      colon == std::string_view::npos ? std::string() : std::string(AText.substr(colon + 1));
+  if (VOptions.Proxy.User.empty()) {
+    throw UsageError("--proxy-user reads USER:PASSWORD");
+  }
+}
+
+// An option that takes a value, as "--name value" or "--name=value".
+struct ValueOption {
+  std::string_view Name;
+  std::string_view Needs; // for the message when the value is missing
+  void (*Apply)(Options& VOptions, std::string_view AValue);
+};
+
+constexpr ValueOption kValueOptions[] = {
+    {"--timeout", "a number of seconds",
+     [](Options& VOptions, std::string_view AValue) {
+       VOptions.TimeoutSeconds = ParseTimeout(AValue);
+     }},
+    {"--socks4", "HOST:PORT",
+     [](Options& VOptions, std::string_view AValue) {
+       ParseProxyAddress(svSocks4, AValue, VOptions);
+     }},
+    {"--socks4a", "HOST:PORT",
+     [](Options& VOptions, std::string_view AValue) {
+       ParseProxyAddress(svSocks4A, AValue, VOptions);
+     }},
+    {"--socks5", "HOST:PORT",
+     [](Options& VOptions, std::string_view AValue) {
+       ParseProxyAddress(svSocks5, AValue, VOptions);
+     }},
+    {"--proxy-user", "USER:PASSWORD", ParseProxyUser},
+};
 
 // Splits the arguments into options (applied to VOptions) and operands.
 class ArgumentReader {
@@ -111,16 +188,20 @@ private:
         return;
       }
     }
-    if (AArg == kTimeoutOption) {
-      if (++FIndex == FArgs.size()) {
-        throw UsageError("--timeout needs a number of seconds");
+    for (const ValueOption& option : kValueOptions) {
+      if (AArg == option.Name) {
+        if (++FIndex == FArgs.size()) {
+          throw UsageError(std::string(option.Name) + " needs " + std::string(option.Needs));
+        }
+        option.Apply(FOptions, FArgs[FIndex]);
+        return;
       }
-      FOptions.TimeoutSeconds = ParseTimeout(FArgs[FIndex]);
-    } else if (AArg.starts_with(std::string(kTimeoutOption) + "=")) {
-      FOptions.TimeoutSeconds = ParseTimeout(AArg.substr(kTimeoutOption.size() + 1));
-    } else {
-      throw UsageError("unknown option '" + std::string(AArg) + "'");
+      if (AArg.starts_with(option.Name) && AArg.substr(option.Name.size()).starts_with('=')) {
+        option.Apply(FOptions, AArg.substr(option.Name.size() + 1));
+        return;
+      }
     }
+    throw UsageError("unknown option '" + std::string(AArg) + "'");
   }
 
   const std::vector<std::string>& FArgs;
@@ -141,6 +222,9 @@ void CheckCombinations(const Invocation& AInvocation) {
   const Options& opts = AInvocation.Opts;
   if (opts.LongListing && AInvocation.Cmd != Command::List) {
     throw UsageError("-l belongs to ls");
+  }
+  if (!opts.Proxy.User.empty() && opts.Proxy.Version == svNoSocks) {
+    throw UsageError("--proxy-user needs --socks4, --socks4a or --socks5");
   }
   if (opts.Resume && opts.Force) {
     throw UsageError("--resume and --force exclude each other");

@@ -7,6 +7,7 @@
 
 #include "examples/cli/Url.h"
 #include "examples/cli/UsageError.h"
+#include "proxy/IdSocks.h"
 
 namespace ftpc::cli {
 
@@ -15,6 +16,15 @@ inline constexpr const char* kProgramName = "ftpc-cli";
 inline constexpr int32_t kMaxTimeoutSeconds = 24 * 60 * 60;
 
 enum class Command { Help, List, Get, Put, Verify };
+
+// --socks4, --socks4a or --socks5 HOST[:PORT], and --proxy-user USER:PASSWORD.
+struct ProxyOption {
+  TSocksVersion Version = svNoSocks;
+  std::string Host;
+  uint16_t Port = IdPORT_SOCKS;
+  std::string User; // empty: no authentication
+  std::string Password;
+};
 
 struct Options {
   bool Active = false;
@@ -26,6 +36,7 @@ struct Options {
   bool Verbose = false;
   bool LongListing = false;   // ls -l
   int32_t TimeoutSeconds = 0; // 0: the library's own time-outs
+  ProxyOption Proxy;
 };
 
 struct Invocation {

@@ -43,10 +43,34 @@ void Session::ApplyOptions() {
     ftp.SetTransferTimeout(timeout);
     ftp.SetListenTimeout(timeout);
   }
+  ApplyProxy();
   if (opts.Verbose) {
     FTranscript = std::make_unique<Transcript>();
     ftp.SetIntercept(&FTranscript->Intercept());
   }
+}
+
+// Control and data connections go through the proxy. With SOCKS 4A and 5 the server's name
+// travels to the proxy as it is, so the proxy resolves it.
+void Session::ApplyProxy() {
+  const ProxyOption& proxy = FInvocation.Opts.Proxy;
+  if (proxy.Version == svNoSocks) {
+    return;
+  }
+  TIdSocksInfo socks; // ownerless: the socket handler keeps a copy
+  socks.SetVersion(proxy.Version);
+  socks.SetHost(proxy.Host);
+  socks.SetPort(proxy.Port);
+  if (proxy.Host.find(':') != std::string::npos) {
+    socks.SetIPVersion(Id_IPv6);
+  }
+  socks.SetUsername(proxy.User);
+  socks.SetPassword(proxy.Password);
+  if (!proxy.User.empty() && proxy.Version == svSocks5) {
+    socks.SetAuthentication(saUsernamePassword);
+  }
+  FFtp->CreateIOHandler();
+  FFtp->Socket()->SetTransparentProxy(&socks);
 }
 
 // The data connection reports its progress through the session's work events.

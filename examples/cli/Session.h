@@ -36,6 +36,7 @@ public:
 private:
   void ApplyOptions();
   void HookProgress();
+  void ApplyProxy();
 
   const Invocation& FInvocation;
   bool FDrawProgress;

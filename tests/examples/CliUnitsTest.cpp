@@ -114,6 +114,32 @@ TEST(CliOptionsTest, SetsEveryOptionWhereverItStands) {
             7);
 }
 
+TEST(CliOptionsTest, ReadsTheProxyAddressAndUser) {
+  struct ProxyCase {
+    std::vector<std::string> Args;
+    TSocksVersion Version;
+    std::string Host;
+    uint16_t Port;
+  };
+  const ProxyCase cases[] = {
+      {{"--socks4", "proxy:1081"}, svSocks4, "proxy", 1081},
+      {{"--socks4a=proxy"}, svSocks4A, "proxy", IdPORT_SOCKS},
+      {{"--socks5", "[::1]:9050"}, svSocks5, "::1", 9050},
+  };
+  for (const ProxyCase& c : cases) {
+    std::vector<std::string> args = c.Args;
+    args.insert(args.end(), {"get", "ftp://h/f"});
+    const ProxyOption proxy = ParseCommandLine(args).Opts.Proxy;
+    EXPECT_EQ(proxy.Version, c.Version);
+    EXPECT_EQ(proxy.Host, c.Host);
+    EXPECT_EQ(proxy.Port, c.Port);
+  }
+  const ProxyOption proxy =
+      ParseCommandLine({"--socks5", "p:1", "--proxy-user", "u:p:w", "get", "ftp://h/f"}).Opts.Proxy;
+  EXPECT_EQ(proxy.User, "u");
+  EXPECT_EQ(proxy.Password, "p:w");
+}
+
 TEST(CliOptionsTest, RejectsWhatCannotRun) {
   const std::vector<std::string> cases[] = {
       {},
@@ -135,6 +161,11 @@ TEST(CliOptionsTest, RejectsWhatCannotRun) {
       {"--resume", "--force", "get", "ftp://h/f"},
       {"--resume", "--ascii", "get", "ftp://h/f"},
       {"-l", "get", "ftp://h/f"},
+      {"--socks5", "get", "ftp://h/f"},
+      {"--socks5", "p:0", "get", "ftp://h/f"},
+      {"--socks5", "[::1", "get", "ftp://h/f"},
+      {"--socks4", "a:1", "--socks5", "b:2", "get", "ftp://h/f"},
+      {"--proxy-user", "u:p", "get", "ftp://h/f"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(testing::PrintToString(args));
