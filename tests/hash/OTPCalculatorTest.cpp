@@ -128,6 +128,17 @@ TEST(OTPCalculator, BadChallengesRaise) {
   EXPECT_THROW(TIdOTPCalculator::GenerateSixWordKey("MD5", "s", "pw", 1), EIdOTPError);
 }
 
+// A server must not make the client hash for minutes before it sends its password.
+TEST(OTPCalculator, ChallengeCountAboveTheBoundIsRefused) {
+  std::string key;
+  EXPECT_THROW(TIdOTPCalculator::GenerateSixWordKey("otp-md5 2147483647 seed", "pw", key),
+               EIdOTPCountTooLarge);
+  EXPECT_TRUE(key.empty());
+  const std::string atBound =
+      "otp-sha1 " + std::to_string(TIdOTPCalculator::MaxChallengeCount) + " seed";
+  EXPECT_TRUE(TIdOTPCalculator::GenerateSixWordKey(atBound, "pw", key));
+}
+
 TEST(OTPCalculator, ConversionErrorQuotesTheText) {
   std::string key;
   try {
