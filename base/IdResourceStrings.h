@@ -30,6 +30,7 @@ inline constexpr std::string_view RSDateTimeOutOfRange = "Date-time value out of
 // ---- Replies ----
 inline constexpr std::string_view RSReplyInvalidCode = "Reply Code is not valid: %s";
 inline constexpr std::string_view RSReplyCodeAlreadyExists = "Reply Code already exists: %s";
+inline constexpr std::string_view RSReplyTooLarge = "Reply exceeds its size limit.";
 // ---- end of replies ----
 
 // ---- Socket stack, socket handles, library loading ----
@@ -186,6 +187,7 @@ inline constexpr std::string_view RSCannotUseNonSocketIOHandler = "Cannot use a 
 
 // ---- Hashes and one-time passwords ----
 inline constexpr std::string_view RSOTPUnknownMethod = "Unknown OTP method";
+inline constexpr std::string_view RSOTPCountTooLarge = "OTP sequence count too large";
 // ---- end of hashes ----
 
 // ---- FTP session ----

@@ -268,6 +268,16 @@ void TIdIOHandler::SetDefStringEncoding(TEncoding* AValue) {
   FDefStringEncoding = ResolveEncoding(AValue);
 }
 
+// What is left of ATimeout (no limit stays no limit) since AStartTicks, never below 0.
+int32_t TIdIOHandler::RemainingTime(int32_t ATimeout, uint32_t AStartTicks) {
+  if (ATimeout < 0) {
+    return ATimeout;
+  }
+  const uint32_t elapsed = TickSpan(AStartTicks, TickCountMs());
+  return elapsed >= static_cast<uint32_t>(ATimeout) ? 0
+                                                    : ATimeout - static_cast<int32_t>(elapsed);
+}
+
 int32_t TIdIOHandler::ResolveReadTimeout(int32_t ATimeout) const {
   if (ATimeout != IdTimeoutUseReadTimeout) {
     return ATimeout;
@@ -301,8 +311,10 @@ int32_t TIdIOHandler::FillInputBufferUpTo(bool ARaiseExceptionIfDisconnected, in
   }
   for (;;) {
     // A wait without limit is the blocking receive itself: asking Readable first would only
-    // add a readiness call per block to a download.
-    if (timeout != IdTimeoutWaitForever && !Readable(timeout)) {
+    // add a readiness call per block to a download. With idle processing it still goes
+    // through Readable, whose slices let the host run.
+    const bool waitFirst = timeout != IdTimeoutWaitForever || TIdAntiFreezeBase::ShouldUse();
+    if (waitFirst && !Readable(timeout)) {
       if (ARaiseExceptionOnTimeout) {
         throw EIdReadTimeout(std::string(RSReadTimeout));
       }
@@ -480,9 +492,14 @@ std::string TIdIOHandler::ReadLnSplit(bool& AWasSplit, const std::string& ATermi
   return line;
 }
 
-std::string TIdIOHandler::ReadLnWait(int32_t AFailCount, TEncoding* AEncoding) {
+// One time-out for the whole wait: were it restarted by every blank line, a peer sending one
+// now and then would hold the reader forever.
+std::string TIdIOHandler::ReadLnWait(int32_t AFailCount, TEncoding* AEncoding, int32_t ATimeout) {
+  const int32_t timeout = ResolveReadTimeout(ATimeout);
+  const uint32_t startTicks = TickCountMs();
   for (int32_t attempt = 0; attempt < AFailCount; ++attempt) {
-    std::string line = Trim(ReadLn(AEncoding));
+    const int32_t remaining = RemainingTime(timeout, startTicks);
+    std::string line = Trim(ReadLn("\n", remaining, -1, AEncoding));
     if (!line.empty()) {
       return line;
     }
@@ -536,8 +553,8 @@ void TIdIOHandler::ReadBytes(TBytes& VBuffer, int32_t AByteCount, bool AAppend) 
     EnsureInputBytes(AByteCount, FRecvBufferSize);
     FInputBuffer->ExtractToBytes(VBuffer, AByteCount, AAppend);
   } else if (AByteCount < 0) {
-    // The handler's ReadTimeout, with 0 meaning no limit like everywhere else.
-    FillInputBuffer(false, IdTimeoutUseReadTimeout, false);
+    // ReadTimeout itself, not resolved as a default: 0 takes only what has arrived.
+    FillInputBuffer(false, FReadTimeOut, false);
     CheckForDisconnect(true, true);
     FInputBuffer->ExtractToBytes(VBuffer, -1, AAppend);
   }
@@ -679,11 +696,11 @@ void TIdIOHandler::FinishReadStream(TStream& AStream) {
 }
 
 void TIdIOHandler::Discard(int64_t AByteCount) {
-  if (AByteCount <= 0) {
+  if (AByteCount == 0) {
     return;
   }
   TIdDiscardStream sink;
-  BeginWork(wmRead, AByteCount);
+  BeginWork(wmRead, std::max<int64_t>(AByteCount, 0));
   try {
     ReadStream(sink, AByteCount, false);
   } catch (...) {

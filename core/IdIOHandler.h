@@ -146,9 +146,11 @@ public:
                           int32_t ATimeout = IdTimeoutUseReadTimeout, int32_t AMaxLineLength = -1,
                           TEncoding* AEncoding = nullptr);
   // The next line that is not blank, trimmed. Raises EIdReadTimeout on time-out and
-  // EIdReadLnWaitMaxAttemptsExceeded after AFailCount blank lines.
+  // EIdReadLnWaitMaxAttemptsExceeded after AFailCount blank lines. ATimeout (-1: ReadTimeout)
+  // covers the whole call: blank lines do not restart it.
   virtual std::string ReadLnWait(int32_t AFailCount = IdFailCountUnlimited,
-                                 TEncoding* AEncoding = nullptr);
+                                 TEncoding* AEncoding = nullptr,
+                                 int32_t ATimeout = IdTimeoutUseReadTimeout);
   // One line of a dot-terminated message: the line equal to ADelim sets VMsgEnd; any other
   // line starting with "." loses that first dot.
   std::string ReadLnRFC(bool& VMsgEnd, TEncoding* AEncoding = nullptr);
@@ -160,7 +162,8 @@ public:
 
   // ---- Bytes and values ----
   // Exactly AByteCount bytes (waiting for them), or with a negative count whatever one fill
-  // brings. AAppend as for TIdBuffer::ExtractToBytes.
+  // brings, waiting ReadTimeout as it is (0: not at all). AAppend as for
+  // TIdBuffer::ExtractToBytes.
   virtual void ReadBytes(TBytes& VBuffer, int32_t AByteCount, bool AAppend = true);
   // ABytes bytes as text in AEncoding (null: the default encoding).
   std::string ReadString(int32_t ABytes, TEncoding* AEncoding = nullptr);
@@ -181,7 +184,8 @@ public:
   // and any unfilled rest is cut off again.
   virtual void ReadStream(TStream& AStream, int64_t AByteCount = -1,
                           bool AReadUntilDisconnect = false);
-  // Reads and drops exactly AByteCount bytes.
+  // Reads and drops AByteCount bytes; a negative count reads as ReadStream does (-1: the
+  // count from the wire, else until the peer closes); 0 does nothing.
   void Discard(int64_t AByteCount);
   // Reads and drops everything until the peer closes.
   void DiscardAll();
@@ -358,6 +362,7 @@ private:
     int32_t Added = 0;
   };
 
+  static int32_t RemainingTime(int32_t ATimeout, uint32_t AStartTicks);
   int32_t ResolveReadTimeout(int32_t ATimeout) const;
   TEncoding* EncodingOrDefault(TEncoding* AEncoding) const;
 

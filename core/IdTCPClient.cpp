@@ -64,7 +64,9 @@ constexpr uint32_t kShutdownRetryMs = 10;
 
 int32_t ConnectSlice() {
   if (TIdAntiFreezeBase::ShouldUse()) {
-    return std::min(TIdAntiFreezeBase::Instance()->IdleTimeOut(), kConnectSliceMs);
+    // An idle time-out of 0 or less counts as 1 ms: a slice that takes nothing off the
+    // remaining time would never let the connect time out.
+    return std::clamp(TIdAntiFreezeBase::Instance()->IdleTimeOut(), 1, kConnectSliceMs);
   }
   return kConnectSliceMs;
 }

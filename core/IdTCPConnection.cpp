@@ -1,5 +1,7 @@
 #include "core/IdTCPConnection.h"
 
+#include <algorithm>
+
 #include "core/IdIOHandler.h"
 #include "core/IdIOHandlerSocket.h"
 #include "core/IdIntercept.h"
@@ -18,6 +20,34 @@ std::string HeaderLine(const std::string& ALine) {
   }
   return ALine.substr(0, equals) + ": " + ALine.substr(equals + 1);
 }
+
+// The time one reply may take, counted from its start: IdReplyReadTimeouts read time-outs,
+// or no limit when the handler has no read time-out.
+class TReplyDeadline {
+public:
+  explicit TReplyDeadline(int32_t AReadTimeout)
+      : FReadTimeout(AReadTimeout),
+        FBudget(static_cast<int64_t>(AReadTimeout) * IdReplyReadTimeouts),
+        FStartTicks(TickCountMs()) {}
+
+  // The time-out for the next line: the read time-out, or less when the reply's time is
+  // nearly up. Raises EIdReadTimeout once it is up.
+  int32_t NextLineTimeout() const {
+    if (FReadTimeout <= 0) {
+      return IdTimeoutUseReadTimeout;
+    }
+    const int64_t remaining = FBudget - TickSpan(FStartTicks, TickCountMs());
+    if (remaining <= 0) {
+      throw EIdReadTimeout(std::string(RSReadTimeout));
+    }
+    return static_cast<int32_t>(std::min<int64_t>(FReadTimeout, remaining));
+  }
+
+private:
+  int32_t FReadTimeout;
+  int64_t FBudget;
+  uint32_t FStartTicks;
+};
 
 } // namespace
 
@@ -140,11 +170,18 @@ std::string TIdTCPConnection::CheckResponse(const std::string& AResponse,
 
 void TIdTCPConnection::GetInternalResponse(TEncoding* AEncoding) {
   RequireIOHandler();
+  const TReplyDeadline deadline(FIOHandler->ReadTimeout());
   std::vector<std::string> lines;
+  size_t bytes = 0;
   for (;;) {
-    lines.push_back(FIOHandler->ReadLnWait(IdFailCountUnlimited, AEncoding));
+    lines.push_back(
+        FIOHandler->ReadLnWait(IdFailCountUnlimited, AEncoding, deadline.NextLineTimeout()));
     if (FReplyClass->IsEndMarker(lines.back())) {
       break;
+    }
+    bytes += lines.back().size();
+    if (lines.size() >= IdMaxReplyLines || bytes >= IdMaxReplyBytes) {
+      throw EIdReplyTooLarge(std::string(RSReplyTooLarge));
     }
   }
   FLastCmdResult->SetFormattedReply(lines);

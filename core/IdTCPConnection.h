@@ -28,6 +28,17 @@ FTPC_DECLARE_EXCEPTION(EIdCommandLineHasLineBreak, EIdException);
 using TIdExceptionRaiser = void (*)(const std::string& AMessage);
 template <typename E> void RaiseAs(const std::string& AMessage) { throw E(AMessage); }
 
+// A reply beyond IdMaxReplyLines lines or IdMaxReplyBytes bytes of text.
+FTPC_DECLARE_EXCEPTION(EIdReplyTooLarge, EIdException);
+
+// Bounds on one reply, so that a server cannot grow memory or hold the reader without end (an
+// endless run of "220-" lines, or blank lines now and then). A STAT listing of a large
+// directory is one reply, so they are generous. With a read time-out set, the whole reply must
+// arrive within IdReplyReadTimeouts read time-outs; without one it may take any time.
+inline constexpr size_t IdMaxReplyLines = 500000;
+inline constexpr size_t IdMaxReplyBytes = 32 * 1024 * 1024;
+inline constexpr int32_t IdReplyReadTimeouts = 20;
+
 // Reply codes accepted by a command; an empty list accepts every code.
 using TIdReplyCodes = std::vector<int16_t>;
 
@@ -79,7 +90,8 @@ public:
 
   // Reads one reply into LastCmdResult without checking its code: lines that are blank after
   // trimming are skipped, and the reply ends at the first line the reply class calls an end
-  // marker. Raises EIdNotConnected without a handler and the handler's read errors.
+  // marker. Raises EIdNotConnected without a handler, EIdReplyTooLarge beyond the reply bounds,
+  // EIdReadTimeout when the time for the whole reply has run out, and the handler's read errors.
   virtual void GetInternalResponse(TEncoding* AEncoding = nullptr);
   // Raises the reply class's error for LastCmdResult (EIdReplyRFCError with its code and text).
   [[noreturn]] virtual void RaiseExceptionForLastCmdResult();

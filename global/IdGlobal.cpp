@@ -13,7 +13,22 @@ namespace {
 
 constexpr char kReplacementChar = '?';
 
-// Reads one code point from UTF-8 text at VPos; malformed input yields -1 and skips one byte.
+constexpr int32_t kMaxCodePoint = 0x10FFFF;
+constexpr int32_t kFirstSurrogate = 0xD800;
+constexpr int32_t kLastSurrogate = 0xDFFF;
+// The smallest code point that needs a sequence of 2, 3 and 4 bytes: anything below is an
+// overlong form (C0 AF for "/"), which would let a peer smuggle in characters the text was
+// checked for.
+constexpr int32_t kMinCodePointOfLength[] = {0, 0x80, 0x800, 0x10000};
+
+bool IsScalarValue(int32_t ACodePoint, size_t AExtraBytes) {
+  return ACodePoint >= kMinCodePointOfLength[AExtraBytes] && ACodePoint <= kMaxCodePoint &&
+         (ACodePoint < kFirstSurrogate || ACodePoint > kLastSurrogate);
+}
+
+// Reads one code point from UTF-8 text at VPos; malformed input (a bad lead or continuation
+// byte, a truncated or overlong sequence, a surrogate, a value above U+10FFFF) yields -1 and
+// skips one byte.
 int32_t NextCodePoint(std::string_view AText, size_t& VPos) {
   const auto lead = static_cast<uint8_t>(AText[VPos]);
   if (lead < 0x80) {
@@ -46,6 +61,10 @@ int32_t NextCodePoint(std::string_view AText, size_t& VPos) {
       return -1;
     }
     cp = (cp << 6) | (next & 0x3F);
+  }
+  if (!IsScalarValue(cp, extra)) {
+    ++VPos;
+    return -1;
   }
   VPos += extra + 1;
   return cp;
@@ -118,7 +137,7 @@ public:
     size_t pos = 0;
     while (pos < bytes.size()) {
       const int32_t cp = NextCodePoint(bytes, pos);
-      if (cp < 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      if (cp < 0) {
         VText.push_back(kReplacementChar);
       } else {
         AppendUtf8(cp, VText);
@@ -345,7 +364,7 @@ TBytes TextToBytes(std::string_view AText, int ALength, int AIndex, TEncoding* A
 TBytes CharToBytes(char32_t AChar, TEncoding* AEncoding) {
   std::string text;
   // Code points outside Unicode cannot be held by any encoding.
-  AppendUtf8(AChar <= 0x10FFFF ? static_cast<int32_t>(AChar) : kReplacementChar, text);
+  AppendUtf8(AChar <= kMaxCodePoint ? static_cast<int32_t>(AChar) : kReplacementChar, text);
   return TextToBytes(text, AEncoding);
 }
 

@@ -148,6 +148,9 @@ bool TIdOTPCalculator::GenerateSixWordKey(std::string_view AStr, std::string_vie
   }
   const std::string_view method = CutPart(rest);
   const int32_t count = ParseTrimmedInt(CutPart(rest));
+  if (count > MaxChallengeCount) {
+    throw EIdOTPCountTooLarge(std::string(RSOTPCountTooLarge));
+  }
   const std::string_view seed = CutPart(rest);
   VKey = GenerateSixWordKey(method, seed, APassword, count);
   return true;

@@ -12,10 +12,14 @@ namespace ftpc {
 
 FTPC_DECLARE_EXCEPTION(EIdOTPError, EIdException);
 FTPC_DECLARE_EXCEPTION(EIdOTPUnknownMethod, EIdOTPError);
+FTPC_DECLARE_EXCEPTION(EIdOTPCountTooLarge, EIdOTPError);
 
 class TIdOTPCalculator : public TObject {
 public:
   static constexpr uint32_t DictionarySize = 2048;
+  // The largest sequence count a challenge may ask for. Real sequences start in the hundreds
+  // and count down; each step costs one hash, so a server must not choose billions of them.
+  static constexpr int32_t MaxChallengeCount = 10000;
 
   // The key after ACount further hashing steps of (lower-case seed + pass phrase), folded
   // to 64 bits after each step. A count of 0 (or less) gives the first folded key.
@@ -35,7 +39,8 @@ public:
   static std::string GenerateSixWordKey(std::string_view AMethod, std::string_view ASeed,
                                         std::string_view APassword, int32_t ACount);
   // Answers the first "otp-<method> <count> <seed>" challenge in AStr. Without one, VKey is
-  // empty and the result false. A count that is not a number raises EIdConvertError.
+  // empty and the result false. A count that is not a number raises EIdConvertError, one
+  // above MaxChallengeCount EIdOTPCountTooLarge.
   static bool GenerateSixWordKey(std::string_view AStr, std::string_view APassword,
                                  std::string& VKey);
   // True when AStr holds "otp-" followed by a known method name.

@@ -40,6 +40,12 @@ ftpc_install_build_deps() {
   ftpc_ensure_packages "${FTPC_BUILD_PACKAGES[@]}"
 }
 
+# The fuzz targets: clang with its sanitizer and libFuzzer run-time libraries.
+FTPC_FUZZ_PACKAGES=(clang libclang-rt-dev)
+ftpc_install_fuzz_deps() {
+  ftpc_ensure_packages "${FTPC_FUZZ_PACKAGES[@]}"
+}
+
 # Real servers and proxies the integration tests start on loopback ports. The three FTP daemons
 # conflict as packages (each provides ftp-server), so proftpd is installed and vsftpd and
 # pure-ftpd are only unpacked into a prefix of our own.

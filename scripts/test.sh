@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test. Installs what is missing when run as root.
-# Environment: CI=true adds -Werror; FTPC_SANITIZE=address|thread builds with sanitizers;
-# FTPC_BUILD_DIR chooses the build directory.
+# Builds everything and runs every test, then the sanitized runs and a short fuzz smoke.
+# Installs what is missing when run as root.
+# Environment: CI=true adds -Werror; FTPC_SANITIZE=address|thread runs only that sanitized
+# build (the whole suite); FTPC_BUILD_DIR chooses its build directory; FTPC_CTEST_ARGS adds
+# ctest arguments to the main run; FTPC_EXTRA_RUNS=0 skips the sanitized runs and the fuzz
+# smoke after the plain run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/install-deps.sh
@@ -10,16 +13,50 @@ if declare -F ftpc_install_test_servers >/dev/null; then
   ftpc_install_test_servers
 fi
 
-sanitize=${FTPC_SANITIZE:-}
-build_dir=${FTPC_BUILD_DIR:-build${sanitize:+-$sanitize}}
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+fi
+
+# The threaded tests: abort from another thread, timed and idle-sliced connects, the stack's
+# usage counting, thread-safe values, the listener's abort.
+tsan_targets=(test_core test_stack test_ftp test_server)
+tsan_tests='FtpAbort|AbortReplies|TCPClientConnectTest|TCPClientIdleTest|StackUsage|ThreadSafe'
+tsan_tests+='|SocketHandleConnect|SimpleServer|AntiFreeze'
+
+# build_and_test SANITIZE BUILD_DIR "BUILD TARGETS" CTEST_ARGS...
+build_and_test() {
+  local sanitize=$1 build_dir=$2 targets=$3
+  shift 3
+  local start=$SECONDS
+  echo "== configure ($build_dir)"
+  cmake -S . -B "$build_dir" -G Ninja -DFTPC_WERROR="$werror" -DFTPC_SANITIZE="$sanitize" \
+    "${launcher[@]}" >/dev/null
+  echo "== build ($build_dir)"
+  # shellcheck disable=SC2086
+  cmake --build "$build_dir" ${targets:+--target $targets}
+  echo "== test ($build_dir)"
+  ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" "$@"
+  echo "== $build_dir: $((SECONDS - start)) s"
+}
 
 echo "== layers"
 bash scripts/check-layers.sh
-echo "== configure ($build_dir)"
-cmake -S . -B "$build_dir" -G Ninja -DFTPC_WERROR="$werror" -DFTPC_SANITIZE="$sanitize" >/dev/null
-echo "== build"
-cmake --build "$build_dir"
-echo "== test"
-ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" ${FTPC_CTEST_ARGS:-}
+
+sanitize=${FTPC_SANITIZE:-}
+# shellcheck disable=SC2086
+build_and_test "$sanitize" "${FTPC_BUILD_DIR:-build${sanitize:+-$sanitize}}" "" ${FTPC_CTEST_ARGS:-}
+if [ -n "$sanitize" ] || [ "${FTPC_EXTRA_RUNS:-1}" = "0" ]; then
+  exit 0
+fi
+
+# ASan+UBSan over the suite, TSan over the threaded tests; the transfer past 4 GiB runs in the
+# plain build only.
+build_and_test address build-address "" -LE large
+build_and_test thread build-thread "${tsan_targets[*]}" -R "$tsan_tests"
+
+echo "== fuzz smoke"
+FTPC_FUZZ_SECONDS=${FTPC_FUZZ_SECONDS:-5} bash scripts/fuzz.sh 10000000

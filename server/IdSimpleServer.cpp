@@ -1,6 +1,8 @@
 // TIdSimpleServer: bind, listen, the sliced wait for one connection, and the accept.
 #include "server/IdSimpleServer.h"
 
+#include <algorithm>
+
 #include "core/IdIOHandlerSocket.h"
 #include "base/IdResourceStrings.h"
 #include "core/IdCustomTransparentProxy.h"
@@ -110,7 +112,9 @@ bool TIdSimpleServer::WaitStep(int32_t AMSec) {
 }
 
 bool TIdSimpleServer::WaitForConnection(int32_t ATimeout) {
-  const int32_t slice = FAcceptWait;
+  // An accept wait of 0 or less counts as 1 ms: a slice that takes nothing off the remaining
+  // time would never let the listen time out.
+  const int32_t slice = std::max(FAcceptWait, 1);
   if (ATimeout == -1 || ATimeout == kNoLimit) {
     while (!FAbortedRequested.load()) {
       if (WaitStep(slice)) {

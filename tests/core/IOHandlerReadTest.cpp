@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "core/IOHandlerTestKit.h"
@@ -264,6 +265,24 @@ TEST(IOHandlerReadBytes, NegativeCountTakesWhatOneFillBrings) {
   EXPECT_EQ(test::BytesToString(bytes), "abc");
 }
 
+// ReadTimeout 0 is taken as it is: the read takes what has arrived and does not wait. Should
+// it block, a late send after five seconds ends the test with the wrong bytes.
+TEST(IOHandlerReadBytes, NegativeCountWithReadTimeoutZeroDoesNotWait) {
+  TConnectedPair pair;
+  pair.Handler->SetReadTimeout(0);
+  std::promise<void> readDone;
+  std::thread rescue([&pair, done = readDone.get_future()] {
+    if (done.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+      pair.Peer->Send("late");
+    }
+  });
+  TBytes bytes;
+  pair.Handler->ReadBytes(bytes, -1);
+  readDone.set_value();
+  rescue.join();
+  EXPECT_TRUE(bytes.empty());
+}
+
 TEST(IOHandlerReadBytes, ShortByACloseRaisesAndLeavesTheData) {
   TConnectedPair pair;
   pair.Peer->Send("abc");
@@ -499,6 +518,16 @@ TEST(IOHandlerDiscard, DropsExactlyTheCount) {
   EXPECT_EQ(pair.Handler->ReadLn(), "next");
   EXPECT_EQ(log.Read.front(), "begin:40000");
   pair.Handler->Discard(0);
+}
+
+TEST(IOHandlerDiscard, NegativeCountsReadAsReadStreamDoes) {
+  TConnectedPair pair;
+  pair.Peer->Send(std::string("\0\0\0\3abcnext\n", 12) + "tail");
+  pair.Handler->Discard(-1); // the count comes from the wire
+  EXPECT_EQ(pair.Handler->ReadLn(), "next");
+  pair.Peer->Close();
+  pair.Handler->Discard(-2); // until the peer closes
+  EXPECT_TRUE(pair.Handler->InputBufferIsEmpty());
 }
 
 TEST(IOHandlerDiscard, AllDropsUntilClose) {

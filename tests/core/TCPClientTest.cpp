@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
+#include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "LoopbackPeer.h"
+#include "core/IdAntiFreezeBase.h"
 #include "core/IdIOHandlerStack.h"
 #include "core/IdTCPClient.h"
 #include "stack/IdSocketHandle.h"
@@ -182,6 +186,59 @@ TEST(TCPClientConnectTest, TimedConnectSucceedsAndBindsThePeer) {
   EXPECT_EQ(client.Socket()->Binding()->PeerIP(), "127.0.0.1");
   ASSERT_TRUE(peer.Send("x\n"));
   EXPECT_EQ(client.IOHandler()->ReadLn(), "x");
+}
+
+// ---- Idle processing ---------------------------------------------------------------------
+
+// Idle processing whose Process runs a test's step.
+class TSteppingAntiFreeze : public TIdAntiFreezeBase {
+public:
+  explicit TSteppingAntiFreeze(std::function<void()> AStep) : FStep(std::move(AStep)) {}
+  void Process() override { FStep(); }
+
+private:
+  std::function<void()> FStep;
+};
+
+// An idle time-out of 0 must not stop the connect time-out from counting down. Should it, the
+// listener goes away after three seconds and the connect ends refused, failing the test.
+TEST(TCPClientIdleTest, ConnectTimesOutWithAZeroIdleTimeOut) {
+  std::optional<TBlackHoleListener> blackHole(std::in_place);
+  const auto start = Clock::now();
+  TSteppingAntiFreeze antiFreeze([&] {
+    if (blackHole && MillisecondsSince(start) > 3000) {
+      blackHole.reset();
+    }
+  });
+  antiFreeze.SetIdleTimeOut(0);
+  TIdTCPClient client;
+  client.SetConnectTimeout(200);
+  EXPECT_THROW(client.Connect("127.0.0.1", blackHole->Port()), EIdConnectTimeout);
+}
+
+// A read without a time limit still waits in slices, so the host's processing runs; here it
+// is what sends the awaited line. Should it never run, a late line comes after five seconds.
+TEST(TCPClientIdleTest, ReadWithoutLimitRunsIdleProcessing) {
+  TLoopbackListener listener;
+  TIdTCPClient client;
+  client.Connect("127.0.0.1", listener.Port());
+  TPeerConnection peer = listener.Accept();
+  TSteppingAntiFreeze antiFreeze([&peer, sent = false]() mutable {
+    if (!sent) {
+      sent = peer.Send("from idle\r\n");
+    }
+  });
+  antiFreeze.SetIdleTimeOut(10);
+  std::promise<void> readDone;
+  std::thread rescue([&peer, done = readDone.get_future()] {
+    if (done.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+      peer.Send("late\r\n");
+    }
+  });
+  const std::string line = client.IOHandler()->ReadLn();
+  readDone.set_value();
+  rescue.join();
+  EXPECT_EQ(line, "from idle");
 }
 
 TEST(TCPClientConnectTest, ConnectAndGetAllReturnsEverythingUntilTheServerCloses) {

@@ -3,8 +3,11 @@
 // handler/intercept assignment rules.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ConnectedPair.h"
@@ -163,6 +166,52 @@ TEST(CommandExchangeTest, ReadTimeoutInsideAReplyRaisesTheReadersError) {
   EXPECT_THROW(pair.Client.GetResponse(), EIdReadTimeout);
   EXPECT_EQ(pair.Client.LastCmdResult().Code(), "");
 }
+
+// A listing of 10^5 lines is one reply; a reply that never ends is refused once it reaches the
+// line bound, not read until memory runs out.
+TEST(ReplyBoundsTest, LargeListingIsReadEndlessReplyIsRefused) {
+  TFTPPair pair;
+  pair.Client.SetReadTimeout(2000);
+  std::thread feeder([&pair] {
+    std::string listing;
+    for (int i = 0; i < 100000; ++i) {
+      listing += "-rw-r--r--   1 ftp ftp   1234 Jan 01 12:00 file" + std::to_string(i) + "\r\n";
+    }
+    EXPECT_TRUE(pair.Peer.Send("213-Status follows:\r\n" + listing + "213 End\r\n"));
+    std::string endless;
+    for (size_t i = 0; i < IdMaxReplyLines; ++i) {
+      endless += "220-x\r\n";
+    }
+    EXPECT_TRUE(pair.Peer.Send(endless));
+  });
+  EXPECT_EQ(pair.Client.GetResponse(213), 213);
+  EXPECT_EQ(pair.Client.LastCmdResult().Text().size(), 100002u);
+  EXPECT_THROW(pair.Client.GetResponse(), EIdReplyTooLarge);
+  feeder.join();
+}
+
+// A server dripping lines, each within the read time-out, must not hold the reader for ever:
+// blank lines do not restart the line's time-out, and the whole reply has a time of its own.
+class ReplyDripTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ReplyDripTest, RunsOutOfTime) {
+  TFTPPair pair;
+  pair.Client.SetReadTimeout(100);
+  std::atomic<bool> done{false};
+  std::thread feeder([&pair, &done, line = std::string(GetParam())] {
+    // Bounded: without a time limit on the reply, the reply ends after ten seconds.
+    const uint32_t start = TickCountMs();
+    while (!done && TickSpan(start, TickCountMs()) < 10000 && pair.Peer.Send(line)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    pair.Peer.Send("220 end\r\n");
+  });
+  EXPECT_THROW(pair.Client.GetResponse(), EIdReadTimeout);
+  done = true;
+  feeder.join();
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, ReplyDripTest, ::testing::Values("\r\n", "220-x\r\n"));
 
 TEST(CommandExchangeTest, RfcReplyClassEndsAtTheFirstShortOrSpacedLine) {
   test::TConnectedPair<TIdTCPClient> pair;

@@ -128,6 +128,20 @@ TEST(OTPCalculator, BadChallengesRaise) {
   EXPECT_THROW(TIdOTPCalculator::GenerateSixWordKey("MD5", "s", "pw", 1), EIdOTPError);
 }
 
+// A server must not make the client hash for minutes before it sends its password.
+TEST(OTPCalculator, ChallengeCountAboveTheBoundIsRefused) {
+  std::string key;
+  const int32_t bound = TIdOTPCalculator::MaxChallengeCount;
+  const std::string atBound = "otp-sha1 " + std::to_string(bound) + " seed";
+  EXPECT_TRUE(TIdOTPCalculator::GenerateSixWordKey(atBound, "pw", key));
+  // ASSERT: should the bound not hold, the test stops before the costly count.
+  for (const std::string& above : {std::to_string(bound + 1), std::string("2147483647")}) {
+    ASSERT_THROW(TIdOTPCalculator::GenerateSixWordKey("otp-md5 " + above + " seed", "pw", key),
+                 EIdOTPCountTooLarge);
+    EXPECT_TRUE(key.empty());
+  }
+}
+
 TEST(OTPCalculator, ConversionErrorQuotesTheText) {
   std::string key;
   try {

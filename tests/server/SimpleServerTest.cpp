@@ -2,6 +2,7 @@
 // accept of one connection, the sliced wait with its time-out and abort, and the handler rule.
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -86,6 +87,28 @@ TEST(SimpleServer, AbortEndsAnUnlimitedWaitWithinASlice) {
   EXPECT_THROW(listener.Listen(-1), EIdAcceptTimeout);
   done.store(true);
   aborter.join();
+}
+
+// An accept wait of 0 or less must not stop the time-out from counting down. Should it, an
+// abort after five seconds ends the wait, too late.
+TEST(SimpleServer, TimeoutHoldsWithANonPositiveAcceptWait) {
+  for (const int32_t wait : {0, -5}) {
+    TIdSimpleServer listener;
+    listener.SetBoundIP("127.0.0.1");
+    listener.SetAcceptWait(wait);
+    std::promise<void> listenDone;
+    std::thread rescue([&listener, done = listenDone.get_future()] {
+      if (done.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+        listener.Abort();
+      }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(listener.Listen(100), EIdAcceptTimeout);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    listenDone.set_value();
+    rescue.join();
+    ASSERT_LT(elapsed, std::chrono::seconds(3)) << "accept wait " << wait;
+  }
 }
 
 // A dummy handler that is no socket handler.
