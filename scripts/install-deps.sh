@@ -4,7 +4,7 @@
 set -euo pipefail
 
 # Build and unit-test tool chain.
-FTPC_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
+FTPC_BUILD_PACKAGES=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libssl-dev openssl)
 
 ftpc_missing_packages() {

@@ -5,7 +5,7 @@
 namespace ftpc::test {
 
 ToolRun RunTool(const std::vector<std::string>& AArgs, Millis ATimeout) {
-  return RunProgram(FTPC_BINARY_DIR "/ftp", AArgs, ATimeout);
+  return RunProgram(BuildDir() + "/ftp", AArgs, ATimeout);
 }
 
 std::string Port21Unavailable() {

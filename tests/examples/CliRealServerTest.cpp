@@ -20,7 +20,7 @@ constexpr uint64_t kFileSize = 1024 * 1024 + 13; // several socket buffers and a
 constexpr const char* kPasswordInUrl = "ftppass";
 
 ProgramRun Cli(const std::vector<std::string>& AArgs) {
-  return RunProgram(FTPC_BINARY_DIR "/ftpc-cli", AArgs);
+  return RunProgram(BuildDir() + "/ftpc-cli", AArgs);
 }
 
 std::string UrlOf(const RealFtpServer& AServer, const std::string& APath,

@@ -23,7 +23,7 @@ struct ProxiedRun {
     AArgs.insert(AArgs.begin(),
                  {"--socks5", Proxy->Address() + ":" + std::to_string(Proxy->Port()),
                   "--proxy-user", std::string(RealSocksProxy::kUser) + ":" + APassword});
-    return RunProgram(FTPC_BINARY_DIR "/ftpc-cli", AArgs);
+    return RunProgram(BuildDir() + "/ftpc-cli", AArgs);
   }
 
   std::string Url(const std::string& APath) const {

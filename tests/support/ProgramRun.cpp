@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,6 +68,10 @@ ProgramRun RunProgram(const std::string& AProgram, const std::vector<std::string
   run.Out = ReadTextFile(dir.File("stdout"));
   run.Err = ReadTextFile(dir.File("stderr"));
   return run;
+}
+
+std::string BuildDir() {
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
 }
 
 } // namespace ftpc::test

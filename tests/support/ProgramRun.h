@@ -21,4 +21,8 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::string& AProgram, const std::vector<std::string>& AArgs,
                       Millis ATimeout = Millis(60000));
 
+// The build directory: where the test executables, the tool and ftpc-cli are built. Found
+// from the running executable, so that no absolute path is compiled into the tests.
+std::string BuildDir();
+
 } // namespace ftpc::test
