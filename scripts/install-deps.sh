@@ -40,6 +40,14 @@ ftpc_install_build_deps() {
   ftpc_ensure_packages "${FTPC_BUILD_PACKAGES[@]}"
 }
 
+# The Windows cross build (mingw-w64, posix thread model) and Wine to run what it builds.
+FTPC_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 cmake ninja-build libgtest-dev)
+FTPC_WINE=/usr/lib/wine/wine64
+
+ftpc_install_windows_deps() {
+  ftpc_ensure_packages "${FTPC_WINDOWS_PACKAGES[@]}"
+}
+
 # Real servers and proxies the integration tests start on loopback ports. The three FTP daemons
 # conflict as packages (each provides ftp-server), so proftpd is installed and vsftpd and
 # pure-ftpd are only unpacked into a prefix of our own.

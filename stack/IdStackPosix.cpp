@@ -745,10 +745,6 @@ int TIdStackPosix::IOControl(TIdStackSocketHandle ASocket, uint32_t ACmd, uint32
 
 namespace {
 
-[[noreturn]] void RaiseSetSizeExceeded() {
-  throw EIdStackSetSizeExceeded(std::string(RSSetSizeExceeded));
-}
-
 // One list taking part in a wait: its handles' poll entries start at First. Interest is what
 // counts as ready for it (a hang-up or error makes a socket readable, as select reports).
 struct TWaitList {
@@ -820,70 +816,7 @@ bool TIdSocketListPosix::SelectLists(TIdSocketList* AReadList, TIdSocketList* AW
   return ready;
 }
 
-void TIdSocketListPosix::Add(TIdStackSocketHandle AHandle) {
-  const std::lock_guard guard(FLock);
-  if (FHandles.size() >= static_cast<size_t>(kCapacity)) {
-    RaiseSetSizeExceeded();
-  }
-  FHandles.push_back(AHandle);
-}
-
-void TIdSocketListPosix::Remove(TIdStackSocketHandle AHandle) {
-  const std::lock_guard guard(FLock);
-  for (auto& handle : FHandles) {
-    if (handle == AHandle) {
-      // The last entry takes the place of the removed one.
-      handle = FHandles.back();
-      FHandles.pop_back();
-      return;
-    }
-  }
-}
-
-int TIdSocketListPosix::Count() const {
-  const std::lock_guard guard(FLock);
-  return static_cast<int>(FHandles.size());
-}
-
-TIdStackSocketHandle TIdSocketListPosix::Item(int AIndex) const {
-  const std::lock_guard guard(FLock);
-  if (AIndex < 0 || static_cast<size_t>(AIndex) >= FHandles.size()) {
-    RaiseSetSizeExceeded();
-  }
-  return FHandles[static_cast<size_t>(AIndex)];
-}
-
-void TIdSocketListPosix::Clear() {
-  const std::lock_guard guard(FLock);
-  FHandles.clear();
-}
-
-std::unique_ptr<TIdSocketList> TIdSocketListPosix::Clone() const {
-  auto clone = std::make_unique<TIdSocketListPosix>();
-  clone->SetFDSet(GetFDSet());
-  return clone;
-}
-
-bool TIdSocketListPosix::ContainsSocket(TIdStackSocketHandle AHandle) const {
-  const std::lock_guard guard(FLock);
-  return std::find(FHandles.begin(), FHandles.end(), AHandle) != FHandles.end();
-}
-
-std::vector<TIdStackSocketHandle> TIdSocketListPosix::GetFDSet() const {
-  const std::lock_guard guard(FLock);
-  return FHandles;
-}
-
-void TIdSocketListPosix::SetFDSet(const std::vector<TIdStackSocketHandle>& AHandles) {
-  if (AHandles.size() > static_cast<size_t>(kCapacity)) {
-    RaiseSetSizeExceeded();
-  }
-  const std::lock_guard guard(FLock);
-  FHandles = AHandles;
-}
-
 std::vector<TIdStackSocketHandle> TIdSocketListPosix::WaitReadable(int32_t ATimeout) const {
-  // The wait works on a copy, so the list stays usable (and unlocked) meanwhile.
   std::vector<pollfd> fds;
   for (const TIdStackSocketHandle handle : GetFDSet()) {
     fds.push_back({handle, POLLIN, 0});
@@ -894,24 +827,10 @@ std::vector<TIdStackSocketHandle> TIdSocketListPosix::WaitReadable(int32_t ATime
   return ReadyHandles(fds, 0, fds.size(), kReadEvents);
 }
 
-bool TIdSocketListPosix::SelectRead(int32_t ATimeout) {
-  return !WaitReadable(ATimeout).empty();
-}
-
-bool TIdSocketListPosix::SelectReadList(std::unique_ptr<TIdSocketList>& VSocketList,
-                                        int32_t ATimeout) {
-  const std::vector<TIdStackSocketHandle> ready = WaitReadable(ATimeout);
-  if (ready.empty()) {
-    return false;
-  }
-  if (!VSocketList) {
-    VSocketList = CreateSocketList();
-  }
-  VSocketList->Clear();
-  for (const TIdStackSocketHandle handle : ready) {
-    VSocketList->Add(handle);
-  }
-  return true;
+std::unique_ptr<TIdSocketList> TIdSocketListPosix::Clone() const {
+  auto clone = std::make_unique<TIdSocketListPosix>();
+  clone->SetFDSet(GetFDSet());
+  return clone;
 }
 
 } // namespace ftpc
