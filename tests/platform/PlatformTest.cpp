@@ -5,6 +5,7 @@
 #include <string>
 
 #include "server/IdSimpleServer.h"
+#include "core/IdIOHandlerStack.h"
 #include "core/IdTCPClient.h"
 #include "global/IdGlobal.h"
 #include "stack/IdSocketHandle.h"
@@ -24,16 +25,17 @@ TIdPort ClosedLoopbackPort() {
 }
 
 TEST(PlatformTest, RefusedConnectReportsTheWindowsSocketsNumberAndText) {
+  TIdIOHandlerStack handler;
   TIdTCPClient client;
-  client.SetHost("127.0.0.1");
-  client.SetPort(ClosedLoopbackPort());
+  client.SetIOHandler(&handler);
   try {
-    client.Connect();
-    FAIL() << "connected to a closed port";
+    client.Connect("127.0.0.1", ClosedLoopbackPort());
+    ADD_FAILURE() << "connected to a closed port";
   } catch (const EIdSocketError& e) {
     EXPECT_EQ(e.LastError(), Id_WSAECONNREFUSED);
     EXPECT_EQ(std::string(e.what()), "Socket Error # 10061\r\nConnection refused.");
   }
+  client.SetIOHandler(nullptr);
 }
 
 TEST(PlatformTest, TickCountAdvancesWithSleep) {
