@@ -5,7 +5,7 @@ set -euo pipefail
 
 # Build and unit-test tool chain.
 FTPC_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libssl-dev openssl)
+  zlib1g-dev libssl-dev openssl pkgconf dpkg-dev)
 
 ftpc_missing_packages() {
   local pkg

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installed library in use: installs the build into a temporary prefix, builds the
 # consumer of tests/install/consumer against it with find_package(ftpc) and with pkg-config,
-# and lets both download a file from a throw-away vsftpd on port 21 (needs root).
+# and lets both download a file from a throw-away vsftpd on port 21 (needs root). Also makes
+# the Debian package and runs the ftp it holds (unpacked, not installed).
 # Environment: FTPC_BUILD_DIR (default build, configured and built already).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +22,17 @@ cmake --build "$work/cmake-build" >/dev/null
 g++ -std=c++20 "$consumer/main.cpp" $(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs ftpc) \
   -o "$work/consumer-pkg-config"
 
+(cd "$build_dir" && cpack -G DEB >/dev/null)
+deb=$(ls -t "$build_dir"/ftpconsole_*.deb | head -1)
+dpkg-deb -x "$deb" "$work/deb"
+banner=$("$work/deb/usr/bin/ftp" g none "$work/none" 127.0.0.1 user password /)
+[ "$(wc -l <<<"$banner")" -eq 2 ] || { echo "FAILED: ftp from $deb" >&2; exit 1; }
+echo "ok: $(basename "$deb") holds a working ftp"
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "not root: the consumers' downloads from vsftpd on port 21 are skipped" >&2
+  exit 0
+fi
 ftpc_install_test_servers
 ftpc_vsftpd_start "$work"
 head -c 100000 /dev/urandom >"$ftpc_vsftpd_root/remote.bin"

@@ -23,3 +23,11 @@ echo "== build"
 cmake --build "$build_dir"
 echo "== test"
 ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" ${FTPC_CTEST_ARGS:-}
+# The installed library and the Windows build (plain builds only: sanitizer flags would have
+# to reach the consumer and the cross compiler too).
+if [ -z "$sanitize" ]; then
+  echo "== install: consumer built against the installed prefix"
+  FTPC_BUILD_DIR="$build_dir" bash scripts/test-install.sh
+  echo "== windows: cross build, tests under Wine"
+  bash scripts/test-windows.sh
+fi
