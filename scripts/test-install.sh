@@ -20,12 +20,13 @@ cmake -S "$consumer" -B "$work/cmake-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefi
 cmake --build "$work/cmake-build" >/dev/null
 # shellcheck disable=SC2046  # the flags are separate words
 g++ -std=c++20 "$consumer/main.cpp" $(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs ftpc) \
-  -o "$work/consumer-pkg-config"
+  -Wl,-rpath,"$prefix/lib" -o "$work/consumer-pkg-config"
 
 (cd "$build_dir" && cpack -G DEB >/dev/null)
 deb=$(ls -t "$build_dir"/ftpconsole_*.deb | head -1)
 dpkg-deb -x "$deb" "$work/deb"
-banner=$("$work/deb/usr/bin/ftp" g none "$work/none" 127.0.0.1 user password /)
+# A shared build's tool finds its library in the unpacked tree.
+banner=$(LD_LIBRARY_PATH="$work/deb/usr/lib" "$work/deb/usr/bin/ftp" g none "$work/none" 127.0.0.1 user password /)
 [ "$(wc -l <<<"$banner")" -eq 2 ] || { echo "FAILED: ftp from $deb" >&2; exit 1; }
 echo "ok: $(basename "$deb") holds a working ftp"
 
