@@ -18,9 +18,11 @@ step "Windows build ($build_dir)"
 bash scripts/build-windows.sh
 
 work=$(mktemp -d /tmp/ftpc-windows.XXXXXX)
-trap 'ftpc_vsftpd_stop; rm -rf "$work"' EXIT
-# A Wine prefix of our own, quiet; created on first use (a few seconds).
+# A Wine prefix of our own, quiet; created on first use (a few seconds). Its wineserver
+# outlives the last program by a few seconds and is stopped before the prefix is removed.
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+stop_wine() { "${FTPC_WINE%64}server" -k 2>/dev/null || true; "${FTPC_WINE%64}server" -w 2>/dev/null || true; }
+trap 'ftpc_vsftpd_stop; stop_wine; rm -rf "$work"' EXIT
 "$FTPC_WINE" wineboot --init >/dev/null 2>&1 || true
 
 step "Unit tests under Wine"

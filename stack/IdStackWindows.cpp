@@ -8,6 +8,7 @@
 
 #include "base/IdResourceStrings.h"
 #include "stack/IdIPAddress.h"
+#include "stack/IdSockAddr.h"
 
 namespace ftpc {
 
@@ -79,87 +80,22 @@ TOptionPair NativeOption(int ALevel, int AName) {
 
 // ---- Socket addresses --------------------------------------------------------------------------
 
-int FamilyOf(TIdIPVersion AIPVersion) {
-  switch (AIPVersion) {
-  case Id_IPv4:
-    return AF_INET;
-  case Id_IPv6:
-    return AF_INET6;
-  }
-  throw EIdIPVersionUnsupported(std::string(RSIPVersionUnsupported));
-}
-
-[[noreturn]] void RaiseIPVersionUnsupported() {
-  throw EIdIPVersionUnsupported(std::string(RSIPVersionUnsupported));
-}
-
-uint16_t NetworkOrder(uint16_t AValue) {
-  return static_cast<uint16_t>((AValue >> 8) | (AValue << 8));
-}
-
-// The 28-byte buffer of the socket interface, large enough for either family.
-struct TSockAddr {
-  sockaddr_in6 Storage{};
-  int Length = sizeof(sockaddr_in6);
-
-  sockaddr* Ptr() { return reinterpret_cast<sockaddr*>(&Storage); }
-  const sockaddr* Ptr() const { return reinterpret_cast<const sockaddr*>(&Storage); }
+// The interface's 28-byte buffer is large enough for either family.
+struct TWinsockAddrTypes {
+  using In = sockaddr_in;
+  using In6 = sockaddr_in6;
+  using Storage = sockaddr_in6;
+  using Length = int;
+  static constexpr int Inet = AF_INET;
+  static constexpr int Inet6 = AF_INET6;
 };
+using TCodec = detail::TIdSockAddrCodec<TWinsockAddrTypes>;
+using TSockAddr = TCodec::TSockAddr;
+using detail::RaiseIPVersionUnsupported;
 
-TSockAddr BuildSockAddr(const TIdStackBSDBase& AStack, const std::string& AIP, TIdPort APort,
-                        TIdIPVersion AIPVersion, bool AAnyWhenEmpty) {
-  TSockAddr addr;
-  const bool any = AAnyWhenEmpty && AIP.empty();
-  if (FamilyOf(AIPVersion) == AF_INET) {
-    auto* in = reinterpret_cast<sockaddr_in*>(&addr.Storage);
-    in->sin_family = AF_INET;
-    in->sin_port = NetworkOrder(APort);
-    if (!any) {
-      AStack.TranslateStringToTInAddr(
-          AIP, std::span(reinterpret_cast<uint8_t*>(&in->sin_addr), sizeof(in->sin_addr)), Id_IPv4);
-    }
-    addr.Length = sizeof(sockaddr_in);
-  } else {
-    addr.Storage.sin6_family = AF_INET6;
-    addr.Storage.sin6_port = NetworkOrder(APort);
-    if (!any) {
-      AStack.TranslateStringToTInAddr(
-          AIP,
-          std::span(reinterpret_cast<uint8_t*>(&addr.Storage.sin6_addr), sizeof(in6_addr)),
-          Id_IPv6);
-    }
-  }
-  return addr;
-}
+int FamilyOf(TIdIPVersion AIPVersion) { return TCodec::FamilyOf(AIPVersion); }
 
-bool DecodeSockAddr(const TIdStackBSDBase& AStack, const sockaddr* AAddr, std::string& VIP,
-                    TIdPort& VPort, TIdIPVersion& VIPVersion) {
-  if (AAddr->sa_family == AF_INET) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(AAddr);
-    VIP = AStack.TranslateTInAddrToString(
-        std::span(reinterpret_cast<const uint8_t*>(&in->sin_addr), sizeof(in->sin_addr)), Id_IPv4);
-    VPort = NetworkOrder(in->sin_port);
-    VIPVersion = Id_IPv4;
-    return true;
-  }
-  if (AAddr->sa_family == AF_INET6) {
-    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(AAddr);
-    VIP = AStack.TranslateTInAddrToString(
-        std::span(reinterpret_cast<const uint8_t*>(&in6->sin6_addr), sizeof(in6->sin6_addr)),
-        Id_IPv6);
-    VPort = NetworkOrder(in6->sin6_port);
-    VIPVersion = Id_IPv6;
-    return true;
-  }
-  return false;
-}
-
-void DecodeOrRaise(const TIdStackBSDBase& AStack, const TSockAddr& AAddr, std::string& VIP,
-                   TIdPort& VPort, TIdIPVersion& VIPVersion) {
-  if (!DecodeSockAddr(AStack, AAddr.Ptr(), VIP, VPort, VIPVersion)) {
-    RaiseIPVersionUnsupported();
-  }
-}
+uint16_t NetworkOrder(uint16_t AValue) { return TIdStack::HostToNetwork(AValue); }
 
 // ---- Text --------------------------------------------------------------------------------------
 
@@ -211,7 +147,7 @@ std::string AddrInfoText(const TIdStackBSDBase& AStack, const ADDRINFOW& AInfo) 
   std::string ip;
   TIdPort port = 0;
   TIdIPVersion version = Id_IPv4;
-  if (!DecodeSockAddr(AStack, AInfo.ai_addr, ip, port, version)) {
+  if (!TCodec::Decode(AStack, AInfo.ai_addr, ip, port, version)) {
     RaiseIPVersionUnsupported();
   }
   return ip;
@@ -219,16 +155,6 @@ std::string AddrInfoText(const TIdStackBSDBase& AStack, const ADDRINFOW& AInfo) 
 
 constexpr size_t kHostNameBufferSize = 250;
 constexpr size_t kNameInfoHostSize = 1025;
-
-// The classic host lookups know IPv4 only.
-void RequireClassicIPv4Lookup(TIdIPVersion AIPVersion) {
-  if (AIPVersion == Id_IPv6) {
-    throw EIdIPv6Unavailable(std::string(RSIPv6Unavailable));
-  }
-  if (AIPVersion != Id_IPv4) {
-    RaiseIPVersionUnsupported();
-  }
-}
 
 std::vector<std::string> HostEntryAddresses(TIdStackBSDBase& AStack,
                                             const std::string& AHostName) {
@@ -299,7 +225,7 @@ std::string TIdStackWindows::LookupHostAddress(const std::string& AHostName,
     const TAddrInfoList list = ResolveOrRaise(AHostName, 0, FamilyOf(AIPVersion));
     return AddrInfoText(*this, *list);
   }
-  RequireClassicIPv4Lookup(AIPVersion);
+  detail::RequireClassicIPv4Lookup(AIPVersion);
   return HostEntryAddresses(*this, AHostName).front();
 }
 
@@ -315,7 +241,7 @@ std::string TIdStackWindows::HostByAddress(const std::string& AAddress, TIdIPVer
     }
     return Narrow(host.data());
   }
-  RequireClassicIPv4Lookup(AIPVersion);
+  detail::RequireClassicIPv4Lookup(AIPVersion);
   bool err = false;
   uint32_t value = IPv4TextToNumber(AAddress, err);
   if (err) {
@@ -353,15 +279,7 @@ TIdPort TIdStackWindows::WSGetServByName(const std::string& AServiceName) {
   if (const servent* entry = ws::getservbyname(AServiceName.c_str(), nullptr)) {
     return NetworkOrder(static_cast<uint16_t>(entry->s_port));
   }
-  const std::string number = Trim(AServiceName);
-  if (!IsIntegerText(number)) {
-    throw EIdInvalidServiceName(FormatInvariant(RSInvalidServiceName, {AServiceName}));
-  }
-  const int64_t port = ParseTrimmedInt64(number, -1);
-  if (port < 0 || port > 65535) {
-    throw EIdRangeError(std::string(RSRangeCheckError));
-  }
-  return static_cast<TIdPort>(port);
+  return detail::ServicePortFromNumber(AServiceName);
 }
 
 std::vector<std::string> TIdStackWindows::WSGetServByPort(TIdPort APortNumber) {
@@ -408,13 +326,13 @@ TIdStackSocketHandle TIdStackWindows::NewSocketHandle(int ASocketType, int AProt
 
 void TIdStackWindows::Bind(TIdStackSocketHandle ASocket, const std::string& AIP, TIdPort APort,
                            TIdIPVersion AIPVersion) {
-  const TSockAddr addr = BuildSockAddr(*this, AIP, APort, AIPVersion, true);
+  const TSockAddr addr = TCodec::Build(*this, AIP, APort, AIPVersion, true);
   CheckForSocketError(ws::bind(Native(ASocket), addr.Ptr(), addr.Length));
 }
 
 void TIdStackWindows::Connect(TIdStackSocketHandle ASocket, const std::string& AIP, TIdPort APort,
                               TIdIPVersion AIPVersion) {
-  const TSockAddr addr = BuildSockAddr(*this, AIP, APort, AIPVersion, false);
+  const TSockAddr addr = TCodec::Build(*this, AIP, APort, AIPVersion, false);
   CheckForSocketError(ws::connect(Native(ASocket), addr.Ptr(), addr.Length));
 }
 
@@ -430,7 +348,7 @@ TIdStackSocketHandle TIdStackWindows::Accept(TIdStackSocketHandle ASocket, std::
   if (handle == Id_INVALID_SOCKET) {
     return handle;
   }
-  if (!DecodeSockAddr(*this, addr.Ptr(), VIP, VPort, VIPVersion)) {
+  if (!TCodec::Decode(*this, addr.Ptr(), VIP, VPort, VIPVersion)) {
     ws::closesocket(Native(handle));
     RaiseIPVersionUnsupported();
   }
@@ -451,14 +369,14 @@ void TIdStackWindows::GetSocketName(TIdStackSocketHandle ASocket, std::string& V
                                     TIdPort& VPort, TIdIPVersion& VIPVersion) {
   TSockAddr addr;
   CheckForSocketError(ws::getsockname(Native(ASocket), addr.Ptr(), &addr.Length));
-  DecodeOrRaise(*this, addr, VIP, VPort, VIPVersion);
+  TCodec::DecodeOrRaise(*this, addr, VIP, VPort, VIPVersion);
 }
 
 void TIdStackWindows::GetPeerName(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort,
                                   TIdIPVersion& VIPVersion) {
   TSockAddr addr;
   CheckForSocketError(ws::getpeername(Native(ASocket), addr.Ptr(), &addr.Length));
-  DecodeOrRaise(*this, addr, VIP, VPort, VIPVersion);
+  TCodec::DecodeOrRaise(*this, addr, VIP, VPort, VIPVersion);
 }
 
 // ---- Transfers ----
@@ -489,7 +407,7 @@ int32_t TIdStackWindows::RecvFrom(TIdStackSocketHandle ASocket, void* ABuffer, s
   const int rc = ws::recvfrom(Native(ASocket), static_cast<char*>(ABuffer), ChunkOf(ALength),
                               AFlags, addr.Ptr(), &addr.Length);
   TIdIPVersion version = Id_IPv4;
-  if (rc >= 0 && !DecodeSockAddr(*this, addr.Ptr(), VIP, VPort, version)) {
+  if (rc >= 0 && !TCodec::Decode(*this, addr.Ptr(), VIP, VPort, version)) {
     VIP.clear();
     VPort = 0;
   }
@@ -499,7 +417,7 @@ int32_t TIdStackWindows::RecvFrom(TIdStackSocketHandle ASocket, void* ABuffer, s
 int32_t TIdStackWindows::WSSendTo(TIdStackSocketHandle ASocket, const void* ABuffer,
                                   size_t ABufferLength, int AFlags, const std::string& AIP,
                                   TIdPort APort, TIdIPVersion AIPVersion) {
-  const TSockAddr addr = BuildSockAddr(*this, AIP, APort, AIPVersion, false);
+  const TSockAddr addr = TCodec::Build(*this, AIP, APort, AIPVersion, false);
   return ws::sendto(Native(ASocket), static_cast<const char*>(ABuffer), ChunkOf(ABufferLength),
                     AFlags, addr.Ptr(), addr.Length);
 }
@@ -539,7 +457,7 @@ int32_t TIdStackWindows::ReceiveMsg(TIdStackSocketHandle ASocket, TBytes& VBuffe
   CheckForSocketError(recvMsg(Native(ASocket), &msg, &received, nullptr, nullptr));
   APkt = TIdPacketInfo{};
   TIdIPVersion version = Id_IPv4;
-  DecodeSockAddr(*this, from.Ptr(), APkt.SourceIP, APkt.SourcePort, version);
+  TCodec::Decode(*this, from.Ptr(), APkt.SourceIP, APkt.SourcePort, version);
   for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&msg); c != nullptr; c = WSA_CMSG_NXTHDR(&msg, c)) {
     if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
       IN_PKTINFO info{};
