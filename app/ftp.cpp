@@ -6,13 +6,13 @@
 // application judges the outcome by the destination file. So that a failed download can never
 // pass for a finished one, the local file that this run created is removed when the download
 // fails; a file that existed before the run is never touched.
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "ftp/IdFTP.h"
+#include "global/IdGlobal.h"
 
 namespace {
 
@@ -85,7 +85,7 @@ void Run(TIdFTP& AFtp, const Arguments& AArgs) {
 
 int main(int argc, char** argv) {
   // A reader that went away must not end the run with a signal instead of exit code 0.
-  std::signal(SIGPIPE, SIG_IGN);
+  ftpc::IgnoreBrokenPipe();
   const Arguments args = ReadArguments(argc, argv);
   std::unique_ptr<TIdFTP> ftp;
   try {

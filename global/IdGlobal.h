@@ -181,6 +181,9 @@ TDateTime UtcOffsetOfLocalTime();
 // Whether the caller runs on the process's main thread.
 bool InMainThread();
 void SleepMs(uint32_t AMilliseconds);
+// Makes a write to a connection that the peer closed fail with an error instead of ending the
+// process with a signal (nothing to do where the platform has no such signal).
+void IgnoreBrokenPipe();
 
 // ---- Other text utilities ------------------------------------------------------------------
 

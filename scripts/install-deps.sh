@@ -5,7 +5,7 @@ set -euo pipefail
 
 # Build and unit-test tool chain.
 FTPC_BUILD_PACKAGES=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libssl-dev openssl)
+  zlib1g-dev libssl-dev openssl pkgconf dpkg-dev)
 
 ftpc_missing_packages() {
   local pkg
@@ -44,6 +44,14 @@ ftpc_install_build_deps() {
 FTPC_FUZZ_PACKAGES=(clang libclang-rt-dev)
 ftpc_install_fuzz_deps() {
   ftpc_ensure_packages "${FTPC_FUZZ_PACKAGES[@]}"
+}
+
+# The Windows cross build (mingw-w64, posix thread model) and Wine to run what it builds.
+FTPC_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 cmake ninja-build libgtest-dev)
+FTPC_WINE=/usr/lib/wine/wine64
+
+ftpc_install_windows_deps() {
+  ftpc_ensure_packages "${FTPC_WINDOWS_PACKAGES[@]}"
 }
 
 # Real servers and proxies the integration tests start on loopback ports. The three FTP daemons

@@ -47,11 +47,19 @@ echo "== layers"
 bash scripts/check-layers.sh
 
 sanitize=${FTPC_SANITIZE:-}
+build_dir=${FTPC_BUILD_DIR:-build${sanitize:+-$sanitize}}
 # shellcheck disable=SC2086
-build_and_test "$sanitize" "${FTPC_BUILD_DIR:-build${sanitize:+-$sanitize}}" "" ${FTPC_CTEST_ARGS:-}
+build_and_test "$sanitize" "$build_dir" "" ${FTPC_CTEST_ARGS:-}
 if [ -n "$sanitize" ] || [ "${FTPC_EXTRA_RUNS:-1}" = "0" ]; then
   exit 0
 fi
+
+# The installed library and the Windows build (plain builds only: sanitizer flags would have
+# to reach the consumer and the cross compiler too).
+echo "== install: consumer built against the installed prefix"
+FTPC_BUILD_DIR="$build_dir" bash scripts/test-install.sh
+echo "== windows: cross build, tests under Wine"
+bash scripts/test-windows.sh
 
 # ASan+UBSan over the suite, TSan over the threaded tests; the transfer past 4 GiB runs in the
 # plain build only.

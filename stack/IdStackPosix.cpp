@@ -20,6 +20,7 @@
 
 #include "base/IdResourceStrings.h"
 #include "stack/IdIPAddress.h"
+#include "stack/IdSockAddr.h"
 
 namespace ftpc {
 
@@ -142,78 +143,19 @@ template <size_t N> int MapError(const TErrorPair (&ATable)[N], int ACode) {
 
 // ---- Socket addresses ------------------------------------------------------------------------
 
-int FamilyOf(TIdIPVersion AIPVersion) {
-  switch (AIPVersion) {
-  case Id_IPv4:
-    return AF_INET;
-  case Id_IPv6:
-    return AF_INET6;
-  }
-  throw EIdIPVersionUnsupported(std::string(RSIPVersionUnsupported));
-}
-
-struct TSockAddr {
-  sockaddr_storage Storage{};
-  socklen_t Length = sizeof(sockaddr_storage);
-
-  sockaddr* Ptr() { return reinterpret_cast<sockaddr*>(&Storage); }
-  const sockaddr* Ptr() const { return reinterpret_cast<const sockaddr*>(&Storage); }
+struct TPosixAddrTypes {
+  using In = sockaddr_in;
+  using In6 = sockaddr_in6;
+  using Storage = sockaddr_storage;
+  using Length = socklen_t;
+  static constexpr int Inet = AF_INET;
+  static constexpr int Inet6 = AF_INET6;
 };
+using TCodec = detail::TIdSockAddrCodec<TPosixAddrTypes>;
+using TSockAddr = TCodec::TSockAddr;
+using detail::RaiseIPVersionUnsupported;
 
-// A socket address for AIP and APort. With AAnyWhenEmpty, empty text is the any-address.
-TSockAddr BuildSockAddr(const TIdStackBSDBase& AStack, const std::string& AIP, TIdPort APort,
-                        TIdIPVersion AIPVersion, bool AAnyWhenEmpty) {
-  TSockAddr addr;
-  const bool any = AAnyWhenEmpty && AIP.empty();
-  if (FamilyOf(AIPVersion) == AF_INET) {
-    auto* in = reinterpret_cast<sockaddr_in*>(&addr.Storage);
-    in->sin_family = AF_INET;
-    in->sin_port = htons(APort);
-    if (!any) {
-      AStack.TranslateStringToTInAddr(
-          AIP, std::span(reinterpret_cast<uint8_t*>(&in->sin_addr), sizeof(in->sin_addr)), Id_IPv4);
-    }
-    addr.Length = sizeof(sockaddr_in);
-  } else {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&addr.Storage);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(APort);
-    if (!any) {
-      AStack.TranslateStringToTInAddr(
-          AIP, std::span(reinterpret_cast<uint8_t*>(&in6->sin6_addr), sizeof(in6->sin6_addr)),
-          Id_IPv6);
-    }
-    addr.Length = sizeof(sockaddr_in6);
-  }
-  return addr;
-}
-
-// Reads address text, port and version back; false for a family other than IPv4 and IPv6.
-bool DecodeSockAddr(const TIdStackBSDBase& AStack, const sockaddr* AAddr, std::string& VIP,
-                    TIdPort& VPort, TIdIPVersion& VIPVersion) {
-  if (AAddr->sa_family == AF_INET) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(AAddr);
-    VIP = AStack.TranslateTInAddrToString(
-        std::span(reinterpret_cast<const uint8_t*>(&in->sin_addr), sizeof(in->sin_addr)), Id_IPv4);
-    VPort = ntohs(in->sin_port);
-    VIPVersion = Id_IPv4;
-    return true;
-  }
-  if (AAddr->sa_family == AF_INET6) {
-    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(AAddr);
-    VIP = AStack.TranslateTInAddrToString(
-        std::span(reinterpret_cast<const uint8_t*>(&in6->sin6_addr), sizeof(in6->sin6_addr)),
-        Id_IPv6);
-    VPort = ntohs(in6->sin6_port);
-    VIPVersion = Id_IPv6;
-    return true;
-  }
-  return false;
-}
-
-[[noreturn]] void RaiseIPVersionUnsupported() {
-  throw EIdIPVersionUnsupported(std::string(RSIPVersionUnsupported));
-}
+int FamilyOf(TIdIPVersion AIPVersion) { return TCodec::FamilyOf(AIPVersion); }
 
 // ---- Resolver --------------------------------------------------------------------------------
 
@@ -246,7 +188,7 @@ std::string AddrInfoText(const TIdStackBSDBase& AStack, const addrinfo& AInfo) {
   std::string ip;
   TIdPort port = 0;
   TIdIPVersion version = Id_IPv4;
-  if (!DecodeSockAddr(AStack, AInfo.ai_addr, ip, port, version)) {
+  if (!TCodec::Decode(AStack, AInfo.ai_addr, ip, port, version)) {
     RaiseIPVersionUnsupported();
   }
   return ip;
@@ -260,16 +202,6 @@ constexpr size_t kServEntryBufferSize = 4096;
 
 [[noreturn]] void RaiseNetDbError(int AHErrno) {
   TIdStack::RaiseSocketError(TIdStackPosix::WSAErrorFromPlatform(pesNetDb, AHErrno));
-}
-
-// The classic host lookups (without the protocol-independent resolver) know IPv4 only.
-void RequireClassicIPv4Lookup(TIdIPVersion AIPVersion) {
-  if (AIPVersion == Id_IPv6) {
-    throw EIdIPv6Unavailable(std::string(RSIPv6Unavailable));
-  }
-  if (AIPVersion != Id_IPv4) {
-    RaiseIPVersionUnsupported();
-  }
 }
 
 // A host entry with the storage its pointers refer to.
@@ -398,7 +330,7 @@ std::string TIdStackPosix::LookupHostAddress(const std::string& AHostName,
   if (IPv6FuncsAvailable()) {
     return LookupWithResolver(AHostName, AIPVersion);
   }
-  RequireClassicIPv4Lookup(AIPVersion);
+  detail::RequireClassicIPv4Lookup(AIPVersion);
   return HostEntryAddresses(*this, AHostName).front();
 }
 
@@ -412,7 +344,7 @@ std::string TIdStackPosix::HostByAddress(const std::string& AAddress, TIdIPVersi
   if (IPv6FuncsAvailable()) {
     return HostByAddressWithResolver(AAddress, AIPVersion);
   }
-  RequireClassicIPv4Lookup(AIPVersion);
+  detail::RequireClassicIPv4Lookup(AIPVersion);
   return HostByAddressWithHostEntry(AAddress);
 }
 
@@ -474,15 +406,7 @@ TIdPort TIdStackPosix::WSGetServByName(const std::string& AServiceName) {
   if (result != nullptr) {
     return ntohs(static_cast<uint16_t>(result->s_port));
   }
-  const std::string number = Trim(AServiceName);
-  if (!IsIntegerText(number)) {
-    throw EIdInvalidServiceName(FormatInvariant(RSInvalidServiceName, {AServiceName}));
-  }
-  const int64_t port = ParseTrimmedInt64(number, -1);
-  if (port < 0 || port > 65535) {
-    throw EIdRangeError(std::string(RSRangeCheckError));
-  }
-  return static_cast<TIdPort>(port);
+  return detail::ServicePortFromNumber(AServiceName);
 }
 
 std::vector<std::string> TIdStackPosix::WSGetServByPort(TIdPort APortNumber) {
@@ -533,13 +457,13 @@ TIdStackSocketHandle TIdStackPosix::NewSocketHandle(int ASocketType, int AProtoc
 
 void TIdStackPosix::Bind(TIdStackSocketHandle ASocket, const std::string& AIP, TIdPort APort,
                          TIdIPVersion AIPVersion) {
-  const TSockAddr addr = BuildSockAddr(*this, AIP, APort, AIPVersion, true);
+  const TSockAddr addr = TCodec::Build(*this, AIP, APort, AIPVersion, true);
   CheckForSocketError(bind(ASocket, addr.Ptr(), addr.Length));
 }
 
 void TIdStackPosix::Connect(TIdStackSocketHandle ASocket, const std::string& AIP, TIdPort APort,
                             TIdIPVersion AIPVersion) {
-  const TSockAddr addr = BuildSockAddr(*this, AIP, APort, AIPVersion, false);
+  const TSockAddr addr = TCodec::Build(*this, AIP, APort, AIPVersion, false);
   if (connect(ASocket, addr.Ptr(), addr.Length) == 0) {
     return;
   }
@@ -579,7 +503,7 @@ TIdStackSocketHandle TIdStackPosix::Accept(TIdStackSocketHandle ASocket, std::st
   if (handle == Id_INVALID_SOCKET) {
     return handle;
   }
-  if (!DecodeSockAddr(*this, addr.Ptr(), VIP, VPort, VIPVersion)) {
+  if (!TCodec::Decode(*this, addr.Ptr(), VIP, VPort, VIPVersion)) {
     close(handle);
     RaiseIPVersionUnsupported();
   }
@@ -601,18 +525,14 @@ void TIdStackPosix::GetSocketName(TIdStackSocketHandle ASocket, std::string& VIP
                                   TIdIPVersion& VIPVersion) {
   TSockAddr addr;
   CheckForSocketError(getsockname(ASocket, addr.Ptr(), &addr.Length));
-  if (!DecodeSockAddr(*this, addr.Ptr(), VIP, VPort, VIPVersion)) {
-    RaiseIPVersionUnsupported();
-  }
+  TCodec::DecodeOrRaise(*this, addr, VIP, VPort, VIPVersion);
 }
 
 void TIdStackPosix::GetPeerName(TIdStackSocketHandle ASocket, std::string& VIP, TIdPort& VPort,
                                 TIdIPVersion& VIPVersion) {
   TSockAddr addr;
   CheckForSocketError(getpeername(ASocket, addr.Ptr(), &addr.Length));
-  if (!DecodeSockAddr(*this, addr.Ptr(), VIP, VPort, VIPVersion)) {
-    RaiseIPVersionUnsupported();
-  }
+  TCodec::DecodeOrRaise(*this, addr, VIP, VPort, VIPVersion);
 }
 
 // ---- Transfers ----
@@ -646,7 +566,7 @@ int32_t TIdStackPosix::RecvFrom(TIdStackSocketHandle ASocket, void* ABuffer, siz
     rc = recvfrom(ASocket, ABuffer, ALength, AFlags, addr.Ptr(), &addr.Length);
   } while (rc < 0 && errno == EINTR);
   TIdIPVersion version = Id_IPv4;
-  if (rc >= 0 && !DecodeSockAddr(*this, addr.Ptr(), VIP, VPort, version)) {
+  if (rc >= 0 && !TCodec::Decode(*this, addr.Ptr(), VIP, VPort, version)) {
     VIP.clear();
     VPort = 0;
   }
@@ -656,7 +576,7 @@ int32_t TIdStackPosix::RecvFrom(TIdStackSocketHandle ASocket, void* ABuffer, siz
 int32_t TIdStackPosix::WSSendTo(TIdStackSocketHandle ASocket, const void* ABuffer,
                                 size_t ABufferLength, int AFlags, const std::string& AIP,
                                 TIdPort APort, TIdIPVersion AIPVersion) {
-  const TSockAddr addr = BuildSockAddr(*this, AIP, APort, AIPVersion, false);
+  const TSockAddr addr = TCodec::Build(*this, AIP, APort, AIPVersion, false);
   ssize_t rc = 0;
   do {
     rc = sendto(ASocket, ABuffer, ABufferLength, AFlags | MSG_NOSIGNAL, addr.Ptr(), addr.Length);
@@ -686,7 +606,7 @@ int32_t TIdStackPosix::ReceiveMsg(TIdStackSocketHandle ASocket, TBytes& VBuffer,
   CheckForSocketError(static_cast<int>(rc));
   APkt = TIdPacketInfo{};
   TIdIPVersion version = Id_IPv4;
-  DecodeSockAddr(*this, from.Ptr(), APkt.SourceIP, APkt.SourcePort, version);
+  TCodec::Decode(*this, from.Ptr(), APkt.SourceIP, APkt.SourcePort, version);
   // The destination and hop limit arrive only when the socket asked for them (IP_PKTINFO,
   // IPV6_RECVPKTINFO, IP_RECVTTL, IPV6_RECVHOPLIMIT).
   for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
@@ -744,10 +664,6 @@ int TIdStackPosix::IOControl(TIdStackSocketHandle ASocket, uint32_t ACmd, uint32
 // ---- TIdSocketListPosix ------------------------------------------------------------------------
 
 namespace {
-
-[[noreturn]] void RaiseSetSizeExceeded() {
-  throw EIdStackSetSizeExceeded(std::string(RSSetSizeExceeded));
-}
 
 // One list taking part in a wait: its handles' poll entries start at First. Interest is what
 // counts as ready for it (a hang-up or error makes a socket readable, as select reports).
@@ -820,70 +736,7 @@ bool TIdSocketListPosix::SelectLists(TIdSocketList* AReadList, TIdSocketList* AW
   return ready;
 }
 
-void TIdSocketListPosix::Add(TIdStackSocketHandle AHandle) {
-  const std::lock_guard guard(FLock);
-  if (FHandles.size() >= static_cast<size_t>(kCapacity)) {
-    RaiseSetSizeExceeded();
-  }
-  FHandles.push_back(AHandle);
-}
-
-void TIdSocketListPosix::Remove(TIdStackSocketHandle AHandle) {
-  const std::lock_guard guard(FLock);
-  for (auto& handle : FHandles) {
-    if (handle == AHandle) {
-      // The last entry takes the place of the removed one.
-      handle = FHandles.back();
-      FHandles.pop_back();
-      return;
-    }
-  }
-}
-
-int TIdSocketListPosix::Count() const {
-  const std::lock_guard guard(FLock);
-  return static_cast<int>(FHandles.size());
-}
-
-TIdStackSocketHandle TIdSocketListPosix::Item(int AIndex) const {
-  const std::lock_guard guard(FLock);
-  if (AIndex < 0 || static_cast<size_t>(AIndex) >= FHandles.size()) {
-    RaiseSetSizeExceeded();
-  }
-  return FHandles[static_cast<size_t>(AIndex)];
-}
-
-void TIdSocketListPosix::Clear() {
-  const std::lock_guard guard(FLock);
-  FHandles.clear();
-}
-
-std::unique_ptr<TIdSocketList> TIdSocketListPosix::Clone() const {
-  auto clone = std::make_unique<TIdSocketListPosix>();
-  clone->SetFDSet(GetFDSet());
-  return clone;
-}
-
-bool TIdSocketListPosix::ContainsSocket(TIdStackSocketHandle AHandle) const {
-  const std::lock_guard guard(FLock);
-  return std::find(FHandles.begin(), FHandles.end(), AHandle) != FHandles.end();
-}
-
-std::vector<TIdStackSocketHandle> TIdSocketListPosix::GetFDSet() const {
-  const std::lock_guard guard(FLock);
-  return FHandles;
-}
-
-void TIdSocketListPosix::SetFDSet(const std::vector<TIdStackSocketHandle>& AHandles) {
-  if (AHandles.size() > static_cast<size_t>(kCapacity)) {
-    RaiseSetSizeExceeded();
-  }
-  const std::lock_guard guard(FLock);
-  FHandles = AHandles;
-}
-
 std::vector<TIdStackSocketHandle> TIdSocketListPosix::WaitReadable(int32_t ATimeout) const {
-  // The wait works on a copy, so the list stays usable (and unlocked) meanwhile.
   std::vector<pollfd> fds;
   for (const TIdStackSocketHandle handle : GetFDSet()) {
     fds.push_back({handle, POLLIN, 0});
@@ -894,24 +747,10 @@ std::vector<TIdStackSocketHandle> TIdSocketListPosix::WaitReadable(int32_t ATime
   return ReadyHandles(fds, 0, fds.size(), kReadEvents);
 }
 
-bool TIdSocketListPosix::SelectRead(int32_t ATimeout) {
-  return !WaitReadable(ATimeout).empty();
-}
-
-bool TIdSocketListPosix::SelectReadList(std::unique_ptr<TIdSocketList>& VSocketList,
-                                        int32_t ATimeout) {
-  const std::vector<TIdStackSocketHandle> ready = WaitReadable(ATimeout);
-  if (ready.empty()) {
-    return false;
-  }
-  if (!VSocketList) {
-    VSocketList = CreateSocketList();
-  }
-  VSocketList->Clear();
-  for (const TIdStackSocketHandle handle : ready) {
-    VSocketList->Add(handle);
-  }
-  return true;
+std::unique_ptr<TIdSocketList> TIdSocketListPosix::Clone() const {
+  auto clone = std::make_unique<TIdSocketListPosix>();
+  clone->SetFDSet(GetFDSet());
+  return clone;
 }
 
 } // namespace ftpc

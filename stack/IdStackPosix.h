@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "stack/IdSocketListHandles.h"
 #include "stack/IdStackBSDBase.h"
 
 namespace ftpc {
@@ -93,34 +94,18 @@ private:
 };
 
 // Up to 64 handles; waits use poll(), so descriptor numbers have no upper limit.
-class TIdSocketListPosix : public TIdSocketList {
+class TIdSocketListPosix : public TIdSocketListHandles {
 public:
   // The socket-list class's Select: see TIdSocketList::Select.
   static bool SelectLists(TIdSocketList* AReadList, TIdSocketList* AWriteList,
                           TIdSocketList* AExceptList, int32_t ATimeout);
 
-  void Add(TIdStackSocketHandle AHandle) override;
-  void Remove(TIdStackSocketHandle AHandle) override;
-  int Count() const override;
-  TIdStackSocketHandle Item(int AIndex) const override;
-  void Clear() override;
   std::unique_ptr<TIdSocketList> Clone() const override;
-  bool ContainsSocket(TIdStackSocketHandle AHandle) const override;
-  bool SelectRead(int32_t ATimeout = IdTimeoutInfinite) override;
-  bool SelectReadList(std::unique_ptr<TIdSocketList>& VSocketList,
-                      int32_t ATimeout = IdTimeoutInfinite) override;
-
-  // Copies of the handle set, taken and stored under the list's lock.
-  std::vector<TIdStackSocketHandle> GetFDSet() const;
-  void SetFDSet(const std::vector<TIdStackSocketHandle>& AHandles);
 
   std::string ClassName() const override { return "TIdSocketListPosix"; }
 
-private:
-  // The handles ready for reading within ATimeout.
-  std::vector<TIdStackSocketHandle> WaitReadable(int32_t ATimeout) const;
-
-  std::vector<TIdStackSocketHandle> FHandles;
+protected:
+  std::vector<TIdStackSocketHandle> WaitReadable(int32_t ATimeout) const override;
 };
 
 } // namespace ftpc

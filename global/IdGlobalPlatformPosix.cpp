@@ -1,6 +1,7 @@
 // The platform seam of the shared helpers: the clock, the time zone, threads and sleeping.
-// Everything here asks the operating system; a port replaces this unit only.
+// Everything here asks the operating system; IdGlobalPlatformWindows.cpp is the Windows one.
 #include <chrono>
+#include <csignal>
 #include <ctime>
 #include <thread>
 
@@ -49,5 +50,7 @@ bool InMainThread() { return std::this_thread::get_id() == gMainThreadId; }
 void SleepMs(uint32_t AMilliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(AMilliseconds));
 }
+
+void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 
 } // namespace ftpc
