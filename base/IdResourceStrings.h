@@ -242,6 +242,8 @@ inline constexpr std::string_view RSFTPSSCNNotSupported = "SSCN is not supported
 // ---- end of FTP transfers ----
 
 // ---- FTP listings, verification, TLS ----
+inline constexpr std::string_view RSFTPListNoParsers =
+    "No FTP list parsers have been registered.";
 // ---- end of FTP listings ----
 
 } // namespace ftpc
