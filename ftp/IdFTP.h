@@ -24,6 +24,7 @@
 #include "ftp/IdFTPDataConnection.h"
 #include "ftp/IdFTPReplyParsers.h"
 #include "ftp/IdFTPSiteToSite.h"
+#include "ftp/IdZLibCompressorBase.h"
 #include "global/IdStream.h"
 
 namespace ftpc {
@@ -62,20 +63,6 @@ FTPC_DECLARE_EXCEPTION(EIdTLSClientCanNotSetWhileConnected, EIdTLSClientExceptio
 FTPC_DECLARE_EXCEPTION(EIdTLSClientSSLIOHandlerRequred, EIdTLSClientException);
 FTPC_DECLARE_EXCEPTION(EIdTLSClientTLSHandShakeFailed, EIdTLSClientException);
 FTPC_DECLARE_EXCEPTION(EIdTLSClientTLSNotAvailable, EIdTLSClientException);
-
-// The deflate engine for MODE Z, supplied by the application.
-class TIdZLibCompressorBase : public TIdBaseComponent {
-public:
-  using TIdBaseComponent::TIdBaseComponent;
-  std::string ClassName() const override { return "TIdZLibCompressorBase"; }
-  virtual bool IsReady() { return true; }
-  // Reads AInStream from its position to its end, writes deflated bytes to AIOHandler.
-  virtual void CompressFTPToIO(TStream& AInStream, TIdIOHandler& AIOHandler, int32_t ALevel,
-                               int32_t AWindowBits, int32_t AMemLevel, int32_t AStrategy) = 0;
-  // Reads deflated bytes from AIOHandler until it closes, writes inflated bytes to the stream.
-  virtual void DecompressFTPFromIO(TIdIOHandler& AIOHandler, TStream& AOutputStream,
-                                   int32_t AWindowBits) = 0;
-};
 
 // ---- Events ----------------------------------------------------------------------------
 using TIdFTPBannerEvent = std::function<void(TObject* ASender, const std::string& AMsg)>;

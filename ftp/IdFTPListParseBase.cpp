@@ -1,5 +1,7 @@
 #include "ftp/IdFTPListParseBase.h"
 
+#include <cmath>
+
 #include "global/IdGlobalProtocols.h"
 
 namespace ftpc {
@@ -23,6 +25,7 @@ bool TIdFTPListBase::CheckListing(const std::vector<std::string>& /*AListing*/,
 
 bool TIdFTPListBase::ParseListing(const std::vector<std::string>& AListing,
                                   TIdFTPListItems& ADir) const {
+  ADir.Reserve(ADir.Count() + static_cast<int>(AListing.size()));
   for (const std::string& line : AListing) {
     if (!IsEntryLine(line)) {
       continue;
@@ -72,7 +75,7 @@ std::string_view* FactSlot(TMLSTFacts& AFacts, std::string_view AName) {
       {"sizd", &TMLSTFacts::Sizd},       {"UNIX.mode", &TMLSTFacts::UnixMode},
       {"win32.ea", &TMLSTFacts::Win32ea}, {"windows.lastaccesstime", &TMLSTFacts::LastAccess}};
   for (const TSlot& slot : kSlots) {
-    if (TextEqualsIgnoreCase(AName, slot.Name)) {
+    if (AName.size() == slot.Name.size() && TextEqualsIgnoreCase(AName, slot.Name)) {
       return &(AFacts.*slot.Field);
     }
   }
@@ -99,12 +102,32 @@ TMLSTFacts ReadFacts(std::string_view AFactList) {
 
 bool Present(std::string_view AFact) { return AFact.data() != nullptr; }
 
+// A fact's number: plain digits read directly, anything else as the general integer syntax
+// (0 when it is not an integer).
+int64_t FactNumber(std::string_view AValue) {
+  constexpr size_t kPlainDigits = 18; // cannot overflow 64 bits
+  if (!AValue.empty() && AValue.size() <= kPlainDigits && AreAllDigits(AValue)) {
+    int64_t value = 0;
+    for (const char c : AValue) {
+      value = value * 10 + (c - '0');
+    }
+    return value;
+  }
+  return ParseTrimmedInt64(AValue, 0);
+}
+
+bool IsPlainInteger(std::string_view AValue) {
+  return (!AValue.empty() && AValue.size() <= 18 && AreAllDigits(AValue)) || IsIntegerText(AValue);
+}
+
 // The UTC and local forms of a time-stamp fact. A stamp with an impossible date leaves both 0
 // and says so: one bad entry must not cost the whole listing.
 bool ReadStamp(std::string_view AStamp, TDateTime& VUtc, TDateTime& VLocal) {
   try {
     VUtc = TimeStampToUtcDateTime(AStamp);
-    VLocal = TimeStampToLocalDateTime(AStamp);
+    // What TimeStampToLocalDateTime gives, without reading the stamp twice.
+    const int64_t offset = std::llround(UtcOffsetOfLocalTime() * MSecsPerDay);
+    VLocal = AStamp.empty() ? 0 : MillisecondsToDateTime(DateTimeToMilliseconds(VUtc) + offset);
     return true;
   } catch (const EIdConvertError&) {
     VUtc = 0;
@@ -149,7 +172,7 @@ void ReadSize(const TMLSTFacts& AFacts, TIdMLSTFTPListItem& AItem) {
     size = AFacts.Sizd;
   }
   AItem.SetSizeAvail(Present(size));
-  AItem.SetSize(Present(size) ? ParseTrimmedInt64(size, 0) : 0);
+  AItem.SetSize(Present(size) ? FactNumber(size) : 0);
 }
 
 void ReadPermissions(const TMLSTFacts& AFacts, TIdMLSTFTPListItem& AItem) {
@@ -158,8 +181,8 @@ void ReadPermissions(const TMLSTFacts& AFacts, TIdMLSTFTPListItem& AItem) {
     AItem.SetPermissionDisplay(AFacts.Perm);
   } else if (Present(AFacts.UnixMode)) {
     AItem.SetPermissionDisplay(
-        IsIntegerText(AFacts.UnixMode)
-            ? UnixModeToPermissionText(ParseTrimmedInt64(AFacts.UnixMode, 0),
+        IsPlainInteger(AFacts.UnixMode)
+            ? UnixModeToPermissionText(FactNumber(AFacts.UnixMode),
                                        TypeLetter(AItem.ItemType()))
             : std::string(AFacts.UnixMode));
   }

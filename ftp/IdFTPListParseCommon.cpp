@@ -66,14 +66,15 @@ std::optional<int64_t> ReadNumber(std::string_view AText) {
 
 // 1 to 12 for an English month abbreviation in any case, else 0.
 uint16_t MonthNumber(std::string_view AText) {
-  static constexpr std::array<std::string_view, 12> kMonths = {
-      "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
+  static constexpr std::string_view kMonths = "janfebmaraprmayjunjulaugsepoctnovdec";
   if (AText.size() != 3) {
     return 0;
   }
-  for (size_t i = 0; i < kMonths.size(); ++i) {
-    if (TextEqualsIgnoreCase(AText, kMonths[i])) {
-      return static_cast<uint16_t>(i + 1);
+  const char folded[3] = {static_cast<char>(AText[0] | 0x20), static_cast<char>(AText[1] | 0x20),
+                          static_cast<char>(AText[2] | 0x20)};
+  for (size_t i = 0; i < kMonths.size(); i += 3) {
+    if (kMonths.compare(i, 3, folded, 3) == 0) {
+      return static_cast<uint16_t>(i / 3 + 1);
     }
   }
   return 0;

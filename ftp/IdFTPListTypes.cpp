@@ -46,10 +46,26 @@ void TIdFTPListItem::Assign(const TIdFTPListItem& ASource) {
 // A name listed all in capitals (an old DOS or mainframe server) is stored locally in lower case;
 // a local name the application chose itself is left alone.
 void TIdFTPListItem::SetFileName(std::string_view AValue) {
-  if (FLocalFileName.empty() || TextEqualsIgnoreCase(FLocalFileName, FFileName)) {
-    FLocalFileName = HasLowerCaseLetter(AValue) ? std::string(AValue) : LowerCase(AValue);
+  const std::string& local = LocalFileName();
+  const bool follows = local.empty() || TextEqualsIgnoreCase(local, FFileName);
+  if (follows && !HasLowerCaseLetter(AValue)) {
+    FLocalFileName = LowerCase(AValue);
+    FLocalIsFileName = false;
+  } else if (follows) {
+    FLocalFileName.clear();
+    FLocalIsFileName = true;
   }
   FFileName = AValue;
+}
+
+void TIdFTPListItem::SetLocalFileName(std::string_view AValue) {
+  if (AValue == FFileName) {
+    FLocalFileName.clear();
+    FLocalIsFileName = true;
+  } else {
+    FLocalFileName = AValue;
+    FLocalIsFileName = false;
+  }
 }
 
 // ---- TIdFTPListItems -----------------------------------------------------------------------

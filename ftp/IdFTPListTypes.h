@@ -62,8 +62,10 @@ public:
   const std::string& FileName() const { return FFileName; }
   // Carries LocalFileName along while it still follows FileName (see the .cpp).
   void SetFileName(std::string_view AValue);
-  const std::string& LocalFileName() const { return FLocalFileName; }
-  void SetLocalFileName(std::string_view AValue) { FLocalFileName = AValue; }
+  const std::string& LocalFileName() const {
+    return FLocalIsFileName ? FFileName : FLocalFileName;
+  }
+  void SetLocalFileName(std::string_view AValue);
   bool SizeAvail() const { return FSizeAvail; }
   void SetSizeAvail(bool AValue) { FSizeAvail = AValue; }
   bool ModifiedAvail() const { return FModifiedAvail; }
@@ -84,7 +86,9 @@ private:
   int64_t FSize = 0;
   std::string FData;
   std::string FFileName;
+  // Most local names equal the remote name: then only FFileName is stored.
   std::string FLocalFileName;
+  bool FLocalIsFileName = false;
   bool FSizeAvail = true;
   bool FModifiedAvail = true;
   TDateTime FModifiedDate = 0;
@@ -103,6 +107,7 @@ public:
   // Appends AItem (of any item class) and returns it.
   TIdFTPListItem& Add(std::unique_ptr<TIdFTPListItem> AItem);
   int Count() const { return static_cast<int>(FItems.size()); }
+  void Reserve(int ACount) { FItems.reserve(static_cast<size_t>(ACount)); }
   TIdFTPListItem& Items(int AIndex) { return *FItems.at(static_cast<size_t>(AIndex)); }
   const TIdFTPListItem& Items(int AIndex) const { return *FItems.at(static_cast<size_t>(AIndex)); }
   TIdFTPListItem& operator[](int AIndex) { return Items(AIndex); }
