@@ -37,18 +37,20 @@ struct TVerifyRange {
 };
 
 // The strongest digest the server lists. Servers announce the "start;end" form of XSHA1 and
-// XMD5 by a capability line of their own; without it, XSHA1 takes a start and a count, XMD5
-// and XCRC an optional start and count.
+// XMD5 by a capability line of their own; without it, each command takes the name alone or the
+// name with a start and a count.
 TDigestQuery DigestQueryFor(const TIdFTP& AFtp, const std::string& AName,
                             const TVerifyRange& ARange) {
   const std::string optionalRange = ARange.CountGiven   ? " " + ARange.S() + " " + ARange.N()
                                     : ARange.StartGiven ? " " + ARange.S()
                                                         : "";
   if (AFtp.IsExtSupported("XSHA1")) {
-    const std::string tail = AFtp.FeatLineIndex("XSHA1 filename;start;end") >= 0 ? " " + ARange.E()
-                             : ARange.CountGiven ? " " + ARange.N()
-                                                 : "";
-    return {"XSHA1 " + Quoted(AName) + " " + ARange.S() + tail, std::make_unique<TIdHashSHA1>()};
+    // The whole file goes by name alone: proftpd refuses 'XSHA1 "name" 0' (501 Invalid number
+    // of parameters).
+    const std::string tail = AFtp.FeatLineIndex("XSHA1 filename;start;end") >= 0
+                                 ? " " + ARange.S() + " " + ARange.E()
+                                 : optionalRange;
+    return {"XSHA1 " + Quoted(AName) + tail, std::make_unique<TIdHashSHA1>()};
   }
   if (AFtp.IsExtSupported("XMD5")) {
     const std::string tail = AFtp.FeatLineIndex("XMD5 filename;start;end") >= 0

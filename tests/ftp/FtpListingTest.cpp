@@ -127,7 +127,7 @@ struct VerifyCase {
 
 TEST_F(FtpListing, VerifyChoosesTheDigestCommandByFeature) {
   const VerifyCase cases[] = {
-      {"sha1 whole", " XSHA1\n", -1, 0, "XSHA1 \"a.bin\" 0"},
+      {"sha1 whole", " XSHA1\n", -1, 0, "XSHA1 \"a.bin\""},
       {"sha1 count", " XSHA1\n", -1, 100, "XSHA1 \"a.bin\" 0 100"},
       {"sha1 range line", " XSHA1\n XSHA1 filename;start;end\n", 10, 500, "XSHA1 \"a.bin\" 10 99"},
       {"md5 range line", " XMD5\n XMD5 filename;start;end\n", 10, 20, "XMD5 \"a.bin\" 10 29"},
