@@ -242,6 +242,13 @@ inline constexpr std::string_view RSFTPSSCNNotSupported = "SSCN is not supported
 // ---- end of FTP transfers ----
 
 // ---- FTP listings, verification, TLS ----
+inline constexpr std::string_view RSFTPListNoParsers =
+    "No FTP list parsers have been registered.";
 // ---- end of FTP listings ----
+
+// ---- Deflate compressor plug-in ----
+inline constexpr std::string_view RSZLibError = "Deflate error %d: %s";
+inline constexpr std::string_view RSZLibTruncated = "Compressed data ended before its end marker.";
+// ---- end of compressor ----
 
 } // namespace ftpc

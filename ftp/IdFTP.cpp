@@ -50,7 +50,14 @@ TIdFTP::TIdFTP(TIdInitializerComponent* AOwner)
   SetReadTimeout(kControlReadTimeout);
 }
 
-TIdFTP::~TIdFTP() { SetCompressor(nullptr); }
+// Only the watch on the compressor is dropped: a destructor never talks to the server, and a
+// MODE S refused here would end the program.
+TIdFTP::~TIdFTP() {
+  if (FCompressor != nullptr) {
+    FCompressor->RemoveFreeNotification(this);
+    FCompressor = nullptr;
+  }
+}
 
 // ---- Connect and disconnect --------------------------------------------------------------
 
@@ -359,8 +366,13 @@ void TIdFTP::Notification(TIdInitializerComponent* AComponent, TOperation AOpera
   TIdExplicitTLSClient::Notification(AComponent, AOperation);
   if (AOperation == opRemove && AComponent != nullptr && AComponent == FCompressor) {
     FCompressor = nullptr;
-    if (Connected()) {
-      TransferMode(dmStream);
+    // This runs inside the compressor's destructor, which must not raise. When MODE S fails the
+    // session stays in MODE Z without a compressor, and the next transfer reports that.
+    try {
+      if (Connected()) {
+        TransferMode(dmStream);
+      }
+    } catch (const std::exception&) {
     }
   }
 }

@@ -7,6 +7,8 @@
 // The data connection's life (creation, the abort hand-off, the wrap-up of every transfer) is
 // TIdFTPDataConnection's; what a reply says is read by the free functions of
 // IdFTPReplyParsers.h.
+//   IdFTPListing.cpp      LIST/NLST/MLSD/MLST and the parsed directory listing
+//   IdFTPVerify.cpp       digest checks of remote files (XSHA1/XMD5/XCRC) and COMB
 #pragma once
 
 #include <cstdint>
@@ -24,12 +26,14 @@
 #include "ftp/IdFTPDataConnection.h"
 #include "ftp/IdFTPReplyParsers.h"
 #include "ftp/IdFTPSiteToSite.h"
+#include "ftp/IdFTPListParseBase.h"
+#include "ftp/IdFTPListTypes.h"
+#include "ftp/IdZLibCompressorBase.h"
 #include "global/IdStream.h"
 
 namespace ftpc {
 
 class TIdSocketHandle;
-class TIdFTPListItems;
 
 // ---- Exceptions ------------------------------------------------------------------------
 FTPC_DECLARE_EXCEPTION(EIdFTPException, EIdException);
@@ -63,24 +67,13 @@ FTPC_DECLARE_EXCEPTION(EIdTLSClientSSLIOHandlerRequred, EIdTLSClientException);
 FTPC_DECLARE_EXCEPTION(EIdTLSClientTLSHandShakeFailed, EIdTLSClientException);
 FTPC_DECLARE_EXCEPTION(EIdTLSClientTLSNotAvailable, EIdTLSClientException);
 
-// The deflate engine for MODE Z, supplied by the application.
-class TIdZLibCompressorBase : public TIdBaseComponent {
-public:
-  using TIdBaseComponent::TIdBaseComponent;
-  std::string ClassName() const override { return "TIdZLibCompressorBase"; }
-  virtual bool IsReady() { return true; }
-  // Reads AInStream from its position to its end, writes deflated bytes to AIOHandler.
-  virtual void CompressFTPToIO(TStream& AInStream, TIdIOHandler& AIOHandler, int32_t ALevel,
-                               int32_t AWindowBits, int32_t AMemLevel, int32_t AStrategy) = 0;
-  // Reads deflated bytes from AIOHandler until it closes, writes inflated bytes to the stream.
-  virtual void DecompressFTPFromIO(TIdIOHandler& AIOHandler, TStream& AOutputStream,
-                                   int32_t AWindowBits) = 0;
-};
-
 // ---- Events ----------------------------------------------------------------------------
 using TIdFTPBannerEvent = std::function<void(TObject* ASender, const std::string& AMsg)>;
 using TIdFtpAfterGet = std::function<void(TObject* ASender, TStream& AStream)>;
 using TIdNeedAccountEvent = std::function<void(TObject* ASender, std::string& VAcct)>;
+// Lets the application put a collection of its own in VFTPList before a listing is parsed.
+using TIdCreateFTPList =
+    std::function<void(TObject* ASender, std::unique_ptr<TIdFTPListItems>& VFTPList)>;
 
 class TIdFTP : public TIdExplicitTLSClient {
 public:
@@ -251,6 +244,43 @@ public:
   // "PRET ACommand" when the server lists PRET; any reply accepted.
   void AnnounceTransfer(const std::string& ACommand);
 
+  // ---- Listings (IdFTPListing.cpp) ----------------------------------------------------
+  // "LIST -al ASpecifier" (ADetails) or "NLST -al ASpecifier" in ASCII type (restored after,
+  // also on failure) into ListResult and ADest; MLSD instead for a detailed listing when
+  // UseMLIS and the server lists MLSD or MLST. Failures as for Get.
+  void List(std::vector<std::string>* ADest, const std::string& ASpecifier = "",
+            bool ADetails = true);
+  void List() { List(nullptr, "", true); }
+  void List(const std::string& ASpecifier, bool ADetails = true) {
+    List(nullptr, ASpecifier, ADetails);
+  }
+  // "MLSD ADirectory" into ListResult and ADest; the transfer type is left as it is.
+  void ExtListDir(std::vector<std::string>* ADest = nullptr, const std::string& ADirectory = "");
+  // "MLST AItem", accepted 250: the reply's fact lines into ADest and, parsed, into AFList.
+  void ExtListItem(std::vector<std::string>& ADest, TIdFTPListItems* AFList,
+                   const std::string& AItem);
+  void ExtListItem(std::vector<std::string>& ADest, const std::string& AItem) {
+    ExtListItem(ADest, nullptr, AItem);
+  }
+  void ExtListItem(TIdFTPListItems& AFList, const std::string& AItem);
+  // The last listing parsed, built on the first call after each listing. Raises
+  // EIdFTPListParseError for a detailed LIST when no LIST parser is registered.
+  TIdFTPListItems* DirectoryListing();
+  TIdFTPListParseClass ListParserClass() const { return FListParserClass; }
+
+  // ---- Verification (IdFTPVerify.cpp) ----------------------------------------------------
+  // Compares the digest of ALocalFile (or of AByteCount bytes from AStartPoint) with the
+  // server's XSHA1, XMD5 or XCRC answer; false when they differ or the server refuses. An
+  // empty ARemoteFile means the local file's name.
+  bool VerifyFile(const std::string& ALocalFile, const std::string& ARemoteFile = "",
+                  int64_t AStartPoint = -1, int64_t AByteCount = 0);
+  bool VerifyFile(TStream& ALocalFile, const std::string& ARemoteFile, int64_t AStartPoint = -1,
+                  int64_t AByteCount = 0);
+  // The server's CRC-32 of the file (or range) by XCRC; -1 when not offered or refused.
+  int64_t CRC(const std::string& AFIleName, int64_t AStartPoint = 0, int64_t AEndPoint = 0);
+  // "COMB "target" part1 part2 ...", accepted 250, when the server lists COMB and there are parts.
+  void CombineFiles(const std::string& ATargetFile, const std::vector<std::string>& AFileParts);
+
   // ---- Properties ----------------------------------------------------------------------
   // Getters and plain setters send nothing and raise nothing; the setters that do are noted.
   bool AutoLogin() const { return FAutoLogin; }
@@ -267,7 +297,7 @@ public:
   void SetUseHOST(bool AValue) { FUseHOST = AValue; }
   bool UsingExtDataPort() const { return FUsingExtDataPort; }
   bool UsingNATFastTrack() const { return FUsingNATFastTrack; }
-  std::vector<std::string>& ListResult() { return FListResult; }
+  TIdFTPListResult& ListResult() { return FListResult; }
   TIdReplyFTP& LoginMsg() { return *FLoginMsg; }
   bool Passive() const { return FPassive; }
   // Raises EIdFTPPassiveMustBeTrueWithNATFT for false while TryNATFastTrack is set.
@@ -358,6 +388,7 @@ public:
   void SetOnRetrievedDir(TNotifyEvent AValue) { FOnRetrievedDir = std::move(AValue); }
   void SetOnDirParseStart(TNotifyEvent AValue) { FOnDirParseStart = std::move(AValue); }
   void SetOnDirParseEnd(TNotifyEvent AValue) { FOnDirParseEnd = std::move(AValue); }
+  void SetOnCreateFTPList(TIdCreateFTPList AValue) { FOnCreateFTPList = std::move(AValue); }
 
 protected:
   virtual void NotifyBeforeGet();
@@ -443,6 +474,11 @@ protected:
   // ABOR and its replies, for a side whose partner refused the transfer.
   void AbortSiteToSiteSide();
 
+  // ---- Listing helpers (IdFTPListing.cpp) -----------------------------------------------
+  // Runs the download engine with ACommand and replaces ListResult by the lines it brought.
+  void RetrieveListing(const std::string& ACommand, bool ADetails, bool AUsedMLS);
+  void ParseListResult();
+
   // ---- Fields --------------------------------------------------------------------------
   bool FAutoLogin = true;
   bool FAutoIssueFEAT = true;
@@ -456,7 +492,10 @@ protected:
   bool FUsingNATFastTrack = false;
   // Whether REST works, once the probe ran; empty before.
   std::optional<bool> FCanResume;
-  std::vector<std::string> FListResult;
+  TIdFTPListResult FListResult;
+  // The parsed form of FListResult; null until DirectoryListing is read after a listing.
+  std::unique_ptr<TIdFTPListItems> FDirectoryListing;
+  TIdFTPListParseClass FListParserClass = nullptr;
   std::unique_ptr<TIdReplyFTP> FLoginMsg;
   bool FPassive = false;
   TIdFTPDataPortSecurity FDataPortProtection = ftpdpsClear;
@@ -491,6 +530,7 @@ protected:
   TNotifyEvent FOnRetrievedDir;
   TNotifyEvent FOnDirParseStart;
   TNotifyEvent FOnDirParseEnd;
+  TIdCreateFTPList FOnCreateFTPList;
   std::string FAccount;
   // The data connection with its settings, its abort hand-off and the transfer wrap-up.
   TIdFTPDataConnection FData{*this};

@@ -78,7 +78,10 @@ void TIdFTP::ReInitialize(int32_t ADelay) {
   }
   FLoginMsg->Clear();
   FCanResume.reset();
-  FListResult.clear();
+  FListResult.Lines().clear();
+  if (FDirectoryListing) {
+    FDirectoryListing->Clear();
+  }
   SetUsername("");
   SetPassword("");
   FPassive = false;

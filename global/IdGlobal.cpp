@@ -537,8 +537,23 @@ bool TryParseInt32(std::string_view AText, int32_t& VValue) {
 
 } // namespace
 
+namespace {
+
+// AText without blanks and control characters at either end, without copying.
+std::string_view TrimmedView(std::string_view AText) {
+  while (!AText.empty() && IsBlankOrControl(AText.front())) {
+    AText.remove_prefix(1);
+  }
+  while (!AText.empty() && IsBlankOrControl(AText.back())) {
+    AText.remove_suffix(1);
+  }
+  return AText;
+}
+
+} // namespace
+
 int32_t ParseTrimmedInt(std::string_view AText) {
-  const std::string trimmed = Trim(AText);
+  const std::string_view trimmed = TrimmedView(AText);
   int32_t value = 0;
   if (!TryParseInt32(trimmed, value)) {
     throw EIdConvertError(FormatInvariant(RSInvalidIntegerValue, {trimmed}));
@@ -548,12 +563,12 @@ int32_t ParseTrimmedInt(std::string_view AText) {
 
 int32_t ParseTrimmedInt(std::string_view AText, int32_t ADefault) {
   int32_t value = 0;
-  return TryParseInt32(Trim(AText), value) ? value : ADefault;
+  return TryParseInt32(TrimmedView(AText), value) ? value : ADefault;
 }
 
 int64_t ParseTrimmedInt64(std::string_view AText, int64_t ADefault) {
   int64_t value = 0;
-  return TryParseInteger(Trim(AText), INT64_MIN, INT64_MAX, value) ? value : ADefault;
+  return TryParseInteger(TrimmedView(AText), INT64_MIN, INT64_MAX, value) ? value : ADefault;
 }
 
 bool IsIntegerText(std::string_view AText) {
