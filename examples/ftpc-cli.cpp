@@ -9,7 +9,7 @@
 #include "core/IdReplyRFC.h"
 #include "examples/cli/Commands.h"
 #include "examples/cli/Options.h"
-#include "examples/cli/Unwired.h"
+#include "examples/cli/Listing.h"
 
 namespace {
 
@@ -18,6 +18,8 @@ using namespace ftpc::cli;
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNoVerification = 3;
+constexpr int kExitDigestsDiffer = 4;
 
 // Messages from the library may span lines (socket errors, multi-line replies): each line
 // break becomes one space, and trailing blanks go.
@@ -47,6 +49,18 @@ std::string Reason(const std::exception& AError) {
   return AError.what();
 }
 
+int Verify(const Invocation& AInvocation) {
+  switch (RunVerify(AInvocation)) {
+  case VerifyOutcome::Same:
+    return kExitSuccess;
+  case VerifyOutcome::NoCommand:
+    return Fail(kExitNoVerification, "the server offers no verification command");
+  case VerifyOutcome::Differs:
+    break;
+  }
+  return Fail(kExitDigestsDiffer, "'" + AInvocation.Local + "' differs from the server's copy");
+}
+
 int Run(const Invocation& AInvocation) {
   switch (AInvocation.Cmd) {
   case Command::Help:
@@ -59,8 +73,10 @@ int Run(const Invocation& AInvocation) {
     RunPut(AInvocation);
     break;
   case Command::List:
+    RunList(AInvocation);
+    break;
   case Command::Verify:
-    break; // turned away by UnwiredFeature
+    return Verify(AInvocation);
   }
   return kExitSuccess;
 }
@@ -77,9 +93,6 @@ int main(int argc, char** argv) {
     Fail(kExitUsage, error.what());
     std::fprintf(stderr, "Try '%s --help'.\n", kProgramName);
     return kExitUsage;
-  }
-  if (const std::string missing = UnwiredFeature(invocation); !missing.empty()) {
-    return Fail(kExitFailed, missing + " not available in this build");
   }
   try {
     return Run(invocation);

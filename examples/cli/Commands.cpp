@@ -108,4 +108,21 @@ void RunPut(const Invocation& AInvocation) {
   session.Close();
 }
 
+VerifyOutcome RunVerify(const Invocation& AInvocation) {
+  if (!LocalExists(AInvocation.Local)) {
+    throw std::runtime_error("'" + AInvocation.Local + "' does not exist");
+  }
+  Session session(AInvocation);
+  session.Open();
+  TIdFTP& ftp = session.Ftp();
+  VerifyOutcome outcome = VerifyOutcome::NoCommand;
+  if (ftp.SupportsVerification()) {
+    outcome = ftp.VerifyFile(AInvocation.Local, AInvocation.Url.FileName())
+                  ? VerifyOutcome::Same
+                  : VerifyOutcome::Differs;
+  }
+  session.Close();
+  return outcome;
+}
+
 } // namespace ftpc::cli

@@ -11,4 +11,8 @@ void RunGet(const Invocation& AInvocation);
 // Uploads Invocation.Local to the URL's file.
 void RunPut(const Invocation& AInvocation);
 
+enum class VerifyOutcome { Same, NoCommand, Differs };
+// Compares Invocation.Local with the server's digest of the URL's file.
+VerifyOutcome RunVerify(const Invocation& AInvocation);
+
 } // namespace ftpc::cli

@@ -44,6 +44,10 @@ void Session::ApplyOptions() {
     ftp.SetListenTimeout(timeout);
   }
   ApplyProxy();
+  if (opts.ModeZ) {
+    FCompressor = std::make_unique<TIdZLibCompressor>();
+    ftp.SetCompressor(FCompressor.get());
+  }
   if (opts.Verbose) {
     FTranscript = std::make_unique<Transcript>();
     ftp.SetIntercept(&FTranscript->Intercept());
@@ -99,6 +103,9 @@ void Session::ShowProgress(int64_t AStart, int64_t ATotal) {
 
 void Session::Open() {
   FFtp->Connect();
+  if (FCompressor) {
+    FFtp->TransferMode(dmDeflate); // needs the server's FEAT, known after the login
+  }
   const std::string directory = FInvocation.Url.Directory();
   if (!directory.empty()) {
     FFtp->ChangeDir(directory);

@@ -9,6 +9,7 @@
 
 #include "examples/cli/Options.h"
 #include "examples/cli/Progress.h"
+#include "compress/IdZLibCompressor.h"
 #include "examples/cli/Transcript.h"
 #include "ftp/IdFTP.h"
 
@@ -21,7 +22,8 @@ public:
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Connects, logs in and changes to the URL's directory (when it names one).
+  // Connects, logs in, switches to MODE Z with --mode-z and changes to the URL's directory
+  // (when it names one).
   void Open();
   // Says goodbye with QUIT; a failure then no longer matters.
   void Close();
@@ -42,6 +44,7 @@ private:
   bool FDrawProgress;
   std::optional<ProgressBar> FBar;
   std::unique_ptr<Transcript> FTranscript; // before FFtp: the session goes first
+  std::unique_ptr<TIdZLibCompressor> FCompressor; // the same
   std::unique_ptr<TIdFTP> FFtp;
 };
 

@@ -256,6 +256,8 @@ TEST_F(CliExitStatusTest, EveryStatusHasItsCause) {
     return;
   }
   const std::string local = FDir.File("x");
+  const std::string existing = FDir.File("existing");
+  ASSERT_TRUE(WriteTextFile(existing, "local copy"));
   const std::string url = UrlOf(*FServer, "served.txt");
   // Accepts connections (the kernel does) but never greets.
   std::string error;
@@ -272,9 +274,7 @@ TEST_F(CliExitStatusTest, EveryStatusHasItsCause) {
       {{"--help"}, 0, ""},
       {{"get"}, 2, "ftpc-cli: usage: ftpc-cli [options] get URL [LOCAL]\n"},
       {{"--bogus", "get", url}, 2, "ftpc-cli: unknown option '--bogus'\n"},
-      {{"ls", url}, 1, "ftpc-cli: ls not available in this build\n"},
-      {{"verify", local, url}, 1, "ftpc-cli: verify not available in this build\n"},
-      {{"--mode-z", "get", url, local}, 1, "ftpc-cli: --mode-z not available in this build\n"},
+      {{"verify", existing, url}, 3, "ftpc-cli: the server offers no verification command\n"},
       {{"put", FDir.File("missing"), url}, 1, "ftpc-cli: cannot open '"},
       {{"--timeout", "1", "get", silentUrl, local}, 1, "ftpc-cli: Read timed out.\n"},
       {{"get", refusedUrl, local}, 1, "ftpc-cli: Socket Error # "},
