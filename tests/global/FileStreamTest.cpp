@@ -186,11 +186,12 @@ TEST_F(FileStreamTest, RelativeNamesAreReportedAsFullPaths) {
 TEST_F(FileStreamTest, LocalPathExistsCountsDanglingLinksAndNeverFollowsThem) {
   const std::string file = MakeFile("file", "x");
   const std::string dangling = PathOf("dangling");
-  fs::create_symlink(PathOf("missing-target"), dangling);
   EXPECT_TRUE(LocalPathExists(file));
   EXPECT_TRUE(LocalPathExists(FDir.string()));
-  EXPECT_TRUE(LocalPathExists(dangling));
   EXPECT_FALSE(LocalPathExists(PathOf("missing-target")));
+  std::error_code noLinks; // where the platform (or Wine) has no symbolic links
+  fs::create_symlink(PathOf("missing-target"), dangling, noLinks);
+  EXPECT_TRUE(noLinks || LocalPathExists(dangling));
 }
 
 } // namespace
