@@ -1,5 +1,6 @@
 #include "ftp/IdFTPListParseBase.h"
 
+#include <charconv>
 #include <cmath>
 
 #include "global/IdGlobalProtocols.h"
@@ -57,6 +58,10 @@ bool TIdFTPLPNList::CheckListing(const std::vector<std::string>& /*AListing*/,
 // ---- TIdFTPLPMList -------------------------------------------------------------------------
 
 namespace {
+
+constexpr int kHexBase = 16;
+// "win32.ea" holds a 32-bit attribute set: at most eight hexadecimal digits.
+constexpr size_t kMaxAttributeDigits = 8;
 
 // The facts the parser reads; a fact that is absent has a null Value.
 struct TMLSTFacts {
@@ -193,16 +198,11 @@ void ReadWin32Attributes(std::string_view AValue, TIdMLSTFTPListItem& AItem) {
   const size_t x = AValue.find('x');
   const std::string_view digits = x == std::string_view::npos ? AValue : AValue.substr(x + 1);
   uint32_t value = 0;
-  for (const char c : digits) {
-    const int digit = c >= '0' && c <= '9'   ? c - '0'
-                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                             : -1;
-    if (digit < 0 || digits.size() > 8) {
-      value = 0;
-      break;
-    }
-    value = value * 16 + static_cast<uint32_t>(digit);
+  const auto [end, error] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), value, kHexBase);
+  if (digits.size() > kMaxAttributeDigits || error != std::errc() ||
+      end != digits.data() + digits.size()) {
+    value = 0;
   }
   AItem.Attributes().SetFileAttributes(value);
   AItem.SetAttributesAvail(true);

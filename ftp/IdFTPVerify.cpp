@@ -2,6 +2,7 @@
 // beyond RFC 959 (XSHA1, XMD5, XCRC), the raw XCRC query, and COMB.
 #include "ftp/IdFTP.h"
 
+#include <charconv>
 #include <filesystem>
 #include <memory>
 
@@ -14,8 +15,7 @@ namespace ftpc {
 namespace {
 
 constexpr int16_t kCodeDigestOK = 250;
-// A 64-bit value has at most 16 hexadecimal digits; one more could not be a CRC.
-constexpr size_t kMaxHexDigits = 16;
+constexpr int kHexBase = 16;
 
 // The command that asks for a digest, with the hash that computes the same one here.
 struct TDigestQuery {
@@ -76,19 +76,14 @@ std::string DigestFromReply(const TIdReply& AReply) {
 
 // -1 when AText is not a hexadecimal number that fits 63 bits.
 int64_t HexValue(std::string_view AText) {
-  if (AText.empty() || AText.size() > kMaxHexDigits) {
+  uint64_t value = 0;
+  const auto [end, error] =
+      std::from_chars(AText.data(), AText.data() + AText.size(), value, kHexBase);
+  if (AText.empty() || error != std::errc() || end != AText.data() + AText.size() ||
+      value > static_cast<uint64_t>(INT64_MAX)) {
     return -1;
   }
-  uint64_t value = 0;
-  for (const char c : AText) {
-    const char upper = UpperChar(c);
-    const int digit = IsDigitChar(c) ? c - '0' : upper >= 'A' && upper <= 'F' ? upper - 'A' + 10 : -1;
-    if (digit < 0) {
-      return -1;
-    }
-    value = value * 16 + static_cast<uint64_t>(digit);
-  }
-  return value > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<int64_t>(value);
+  return static_cast<int64_t>(value);
 }
 
 } // namespace

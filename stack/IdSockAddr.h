@@ -115,6 +115,18 @@ template <typename TTypes> struct TIdSockAddrCodec {
     }
   }
 
+  // The address text of a resolver entry (addrinfo or its wide Windows form).
+  template <typename TAddrInfo>
+  static std::string AddrInfoText(const TIdStackBSDBase& AStack, const TAddrInfo& AInfo) {
+    std::string ip;
+    TIdPort port = 0;
+    TIdIPVersion version = Id_IPv4;
+    if (!Decode(AStack, AInfo.ai_addr, ip, port, version)) {
+      RaiseIPVersionUnsupported();
+    }
+    return ip;
+  }
+
 private:
   template <typename TAddr> static std::span<uint8_t> BytesOf(TAddr& AAddr) {
     return {reinterpret_cast<uint8_t*>(&AAddr), sizeof(AAddr)};

@@ -184,16 +184,6 @@ TAddrInfoList ResolveOrRaise(const char* AName, int AFlags, int AFamily) {
   return TAddrInfoList(list);
 }
 
-std::string AddrInfoText(const TIdStackBSDBase& AStack, const addrinfo& AInfo) {
-  std::string ip;
-  TIdPort port = 0;
-  TIdIPVersion version = Id_IPv4;
-  if (!TCodec::Decode(AStack, AInfo.ai_addr, ip, port, version)) {
-    RaiseIPVersionUnsupported();
-  }
-  return ip;
-}
-
 // The classic host-entry calls need a caller buffer; this size holds any /etc/hosts entry.
 constexpr size_t kHostEntryBufferSize = 16384;
 constexpr size_t kHostNameBufferSize = 250;
@@ -337,7 +327,7 @@ std::string TIdStackPosix::LookupHostAddress(const std::string& AHostName,
 std::string TIdStackPosix::LookupWithResolver(const std::string& AHostName,
                                               TIdIPVersion AIPVersion) {
   const TAddrInfoList list = ResolveOrRaise(AHostName.c_str(), 0, FamilyOf(AIPVersion));
-  return AddrInfoText(*this, *list);
+  return TCodec::AddrInfoText(*this, *list);
 }
 
 std::string TIdStackPosix::HostByAddress(const std::string& AAddress, TIdIPVersion AIPVersion) {
@@ -390,7 +380,7 @@ void TIdStackPosix::AddLocalAddressesToList(std::vector<std::string>& AAddresses
   if (IPv6FuncsAvailable()) {
     const TAddrInfoList list = ResolveOrRaise(hostName.c_str(), 0, AF_INET);
     for (const addrinfo* info = list.get(); info != nullptr; info = info->ai_next) {
-      AAddresses.push_back(AddrInfoText(*this, *info));
+      AAddresses.push_back(TCodec::AddrInfoText(*this, *info));
     }
     return;
   }

@@ -143,16 +143,6 @@ TAddrInfoList ResolveOrRaise(const std::string& AName, int AFlags, int AFamily) 
   return TAddrInfoList(list);
 }
 
-std::string AddrInfoText(const TIdStackBSDBase& AStack, const ADDRINFOW& AInfo) {
-  std::string ip;
-  TIdPort port = 0;
-  TIdIPVersion version = Id_IPv4;
-  if (!TCodec::Decode(AStack, AInfo.ai_addr, ip, port, version)) {
-    RaiseIPVersionUnsupported();
-  }
-  return ip;
-}
-
 constexpr size_t kHostNameBufferSize = 250;
 constexpr size_t kNameInfoHostSize = 1025;
 
@@ -223,7 +213,7 @@ std::string TIdStackWindows::LookupHostAddress(const std::string& AHostName,
                                                TIdIPVersion AIPVersion) {
   if (IPv6FuncsAvailable()) {
     const TAddrInfoList list = ResolveOrRaise(AHostName, 0, FamilyOf(AIPVersion));
-    return AddrInfoText(*this, *list);
+    return TCodec::AddrInfoText(*this, *list);
   }
   detail::RequireClassicIPv4Lookup(AIPVersion);
   return HostEntryAddresses(*this, AHostName).front();
@@ -267,7 +257,7 @@ void TIdStackWindows::AddLocalAddressesToList(std::vector<std::string>& AAddress
   if (IPv6FuncsAvailable()) {
     const TAddrInfoList list = ResolveOrRaise(hostName, 0, AF_INET);
     for (const ADDRINFOW* info = list.get(); info != nullptr; info = info->ai_next) {
-      AAddresses.push_back(AddrInfoText(*this, *info));
+      AAddresses.push_back(TCodec::AddrInfoText(*this, *info));
     }
     return;
   }

@@ -5,6 +5,7 @@
 #include "examples/cli/LineEnds.h"
 #include "examples/cli/LocalFile.h"
 #include "examples/cli/Session.h"
+#include "global/IdStream.h"
 
 namespace ftpc::cli {
 
@@ -34,7 +35,7 @@ DownloadTarget PrepareDownload(const Invocation& AInvocation, bool AResume) {
   if (AResume) {
     return DownloadTarget::Resumed(local);
   }
-  if (!AInvocation.Opts.Force && LocalExists(local)) {
+  if (!AInvocation.Opts.Force && LocalPathExists(local)) {
     throw std::runtime_error("'" + local +
                              "' already exists (--force replaces it, --resume continues it)");
   }
@@ -74,7 +75,7 @@ std::unique_ptr<TStream> UploadSource(const Invocation& AInvocation) {
 void RunGet(const Invocation& AInvocation) {
   const std::string name = AInvocation.Url.FileName();
   // The local side is settled before anything goes to the server.
-  const bool resume = AInvocation.Opts.Resume && LocalExists(AInvocation.Local);
+  const bool resume = AInvocation.Opts.Resume && LocalPathExists(AInvocation.Local);
   DownloadTarget target = PrepareDownload(AInvocation, resume);
   Session session(AInvocation);
   session.Open();
@@ -109,7 +110,7 @@ void RunPut(const Invocation& AInvocation) {
 }
 
 VerifyOutcome RunVerify(const Invocation& AInvocation) {
-  if (!LocalExists(AInvocation.Local)) {
+  if (!LocalPathExists(AInvocation.Local)) {
     throw std::runtime_error("'" + AInvocation.Local + "' does not exist");
   }
   Session session(AInvocation);

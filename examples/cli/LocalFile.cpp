@@ -119,11 +119,6 @@ void RequireRegularFile(int AHandle, const std::string& APath) {
 
 } // namespace
 
-bool LocalExists(const std::string& APath) {
-  struct stat info {};
-  return ::lstat(APath.c_str(), &info) == 0;
-}
-
 std::unique_ptr<TStream> OpenForUpload(const std::string& APath) {
   const int handle = ::open(APath.c_str(), O_RDONLY | O_CLOEXEC);
   if (handle < 0) {

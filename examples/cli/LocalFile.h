@@ -12,8 +12,6 @@
 
 namespace ftpc::cli {
 
-// Anything at APath, a dangling symbolic link included.
-bool LocalExists(const std::string& APath);
 
 // An existing regular file opened for reading; raises std::runtime_error otherwise.
 std::unique_ptr<TStream> OpenForUpload(const std::string& APath);
