@@ -67,7 +67,6 @@ void RunList(const Invocation& AInvocation) {
   Session session(AInvocation);
   session.Open();
   TIdFTP& ftp = session.Ftp();
-  ftp.SetUseMLIS(true);
   ftp.List(nullptr, AInvocation.Url.FileName(), true);
   const TIdFTPListItems& items = *ftp.DirectoryListing();
   for (int i = 0; i < items.Count(); ++i) {
