@@ -10,6 +10,7 @@
 #include "examples/cli/Commands.h"
 #include "examples/cli/Options.h"
 #include "examples/cli/Listing.h"
+#include "examples/cli/Tree.h"
 
 namespace {
 
@@ -61,15 +62,30 @@ int Verify(const Invocation& AInvocation) {
   return Fail(kExitDigestsDiffer, "'" + AInvocation.Local + "' differs from the server's copy");
 }
 
+// Each file that failed is named on stderr; the others were copied.
+int Tree(bool (*ARunTree)(const Invocation&, const TreeFailureReport&),
+         const Invocation& AInvocation) {
+  const bool copied = ARunTree(AInvocation, [](const std::string& APath, const std::exception& AWhy) {
+    Fail(kExitFailed, "'" + APath + "': " + Reason(AWhy));
+  });
+  return copied ? kExitSuccess : kExitFailed;
+}
+
 int Run(const Invocation& AInvocation) {
   switch (AInvocation.Cmd) {
   case Command::Help:
     std::fputs(HelpText(), stdout);
     break;
   case Command::Get:
+    if (AInvocation.Opts.Recursive) {
+      return Tree(RunGetTree, AInvocation);
+    }
     RunGet(AInvocation);
     break;
   case Command::Put:
+    if (AInvocation.Opts.Recursive) {
+      return Tree(RunPutTree, AInvocation);
+    }
     RunPut(AInvocation);
     break;
   case Command::List:

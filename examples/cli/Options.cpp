@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 namespace ftpc::cli {
@@ -15,6 +16,8 @@ const char* const kHelpText =
     "  ftpc-cli [options] ls [-l] URL        list a directory\n"
     "  ftpc-cli [options] get URL [LOCAL]    download (LOCAL defaults to the remote file name)\n"
     "  ftpc-cli [options] put LOCAL URL      upload (a URL ending in / keeps the local name)\n"
+    "  ftpc-cli [options] get -r URL/ [LOCALDIR]  download a directory tree (into .)\n"
+    "  ftpc-cli [options] put -r LOCALDIR URL/    upload a directory tree\n"
     "  ftpc-cli [options] verify LOCAL URL   compare a local file with the server's digest\n"
     "\n"
     "URL: ftp://[user[:password]@]host[:port]/path, percent-decoded; [::1] for IPv6;\n"
@@ -31,6 +34,11 @@ const char* const kHelpText =
     "  --progress          a progress bar with rate and ETA on stderr (on a terminal)\n"
     "  --verbose           the control conversation on stderr, the password masked\n"
     "  --timeout SECONDS   time limit for connecting and for each wait on the server\n"
+    "  -r                  get or put a whole directory tree; the target directory and\n"
+    "                      its subdirectories are created where missing, files keep their\n"
+    "                      modification times where the server can tell or take them\n"
+    "                      (MLSD/MDTM, MFMT/MDTM); links on the server are left out\n"
+    "  --parallel N        with -r: N sessions (1..16) share the files\n"
     "  --socks4 HOST:PORT  connect (control and data) through a SOCKS 4 proxy\n"
     "  --socks4a HOST:PORT through a SOCKS 4A proxy; the proxy resolves the server's name\n"
     "  --socks5 HOST:PORT  through a SOCKS 5 proxy; the proxy resolves the server's name\n"
@@ -42,7 +50,8 @@ const char* const kHelpText =
     "a link adds -> TARGET).\n"
     "\n"
     "Exit status: 0 success; 1 the operation failed (the reason on stderr; a failed\n"
-    "download leaves no partial LOCAL); 2 a usage error; verify: 3 the server offers\n"
+    "download leaves no partial LOCAL; with -r a file that fails is named on stderr\n"
+    "and the others are still copied); 2 a usage error; verify: 3 the server offers\n"
     "no verification command, 4 the digests differ.\n";
 
 struct FlagOption {
@@ -55,6 +64,7 @@ constexpr FlagOption kFlags[] = {
     {"--mode-z", &Options::ModeZ},    {"--resume", &Options::Resume},
     {"--force", &Options::Force},     {"--progress", &Options::Progress},
     {"--verbose", &Options::Verbose}, {"-l", &Options::LongListing},
+    {"-r", &Options::Recursive},
 };
 
 
@@ -73,15 +83,32 @@ constexpr CommandForm kCommands[] = {
     {"verify", Command::Verify, 2, 2, "verify LOCAL URL"},
 };
 
+// A whole number from 1 to AMax, or nothing.
+std::optional<int32_t> ParseCount(std::string_view AText, int32_t AMax) {
+  int32_t count = 0;
+  const auto [end, error] = std::from_chars(AText.data(), AText.data() + AText.size(), count);
+  if (error != std::errc() || end != AText.data() + AText.size() || count < 1 || count > AMax) {
+    return std::nullopt;
+  }
+  return count;
+}
+
 int32_t ParseTimeout(std::string_view AText) {
-  int32_t seconds = 0;
-  const auto [end, error] = std::from_chars(AText.data(), AText.data() + AText.size(), seconds);
-  if (error != std::errc() || end != AText.data() + AText.size() || seconds < 1 ||
-      seconds > kMaxTimeoutSeconds) {
+  const std::optional<int32_t> seconds = ParseCount(AText, kMaxTimeoutSeconds);
+  if (!seconds) {
     throw UsageError("--timeout takes whole seconds from 1 to " +
                      std::to_string(kMaxTimeoutSeconds) + ", not '" + std::string(AText) + "'");
   }
-  return seconds;
+  return *seconds;
+}
+
+int32_t ParseParallel(std::string_view AText) {
+  const std::optional<int32_t> sessions = ParseCount(AText, kMaxParallelSessions);
+  if (!sessions) {
+    throw UsageError("--parallel takes a number of sessions from 1 to " +
+                     std::to_string(kMaxParallelSessions) + ", not '" + std::string(AText) + "'");
+  }
+  return *sessions;
 }
 
 uint16_t ParsePort(std::string_view AText) {
@@ -154,6 +181,10 @@ constexpr ValueOption kValueOptions[] = {
        ParseProxyAddress(svSocks5, AValue, VOptions);
      }},
     {"--proxy-user", "USER:PASSWORD", ParseProxyUser},
+    {"--parallel", "a number of sessions",
+     [](Options& VOptions, std::string_view AValue) {
+       VOptions.Parallel = ParseParallel(AValue);
+     }},
 };
 
 // Splits the arguments into options (applied to VOptions) and operands.
@@ -226,6 +257,15 @@ void CheckCombinations(const Invocation& AInvocation) {
   if (!opts.Proxy.User.empty() && opts.Proxy.Version == svNoSocks) {
     throw UsageError("--proxy-user needs --socks4, --socks4a or --socks5");
   }
+  if (opts.Recursive && AInvocation.Cmd != Command::Get && AInvocation.Cmd != Command::Put) {
+    throw UsageError("-r belongs to get and put");
+  }
+  if (opts.Parallel != 1 && !opts.Recursive) {
+    throw UsageError("--parallel needs -r");
+  }
+  if (opts.Recursive && (opts.Resume || opts.Ascii)) {
+    throw UsageError("-r copies whole files in binary: no --resume or --ascii");
+  }
   if (opts.Resume && opts.Force) {
     throw UsageError("--resume and --force exclude each other");
   }
@@ -251,6 +291,12 @@ std::string LocalBaseName(const std::string& ALocal) {
 // get stores under the remote name when no local one is given.
 void CompleteNames(Invocation& VInvocation) {
   FtpUrl& url = VInvocation.Url;
+  if (VInvocation.Opts.Recursive) {
+    if (VInvocation.Local.empty()) {
+      VInvocation.Local = ".";
+    }
+    return; // the whole path names the remote directory
+  }
   if (VInvocation.Cmd == Command::Put && url.NamesDirectory()) {
     url.Path += LocalBaseName(VInvocation.Local);
   }

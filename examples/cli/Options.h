@@ -14,6 +14,8 @@ namespace ftpc::cli {
 inline constexpr const char* kProgramName = "ftpc-cli";
 // The longest --timeout: a day. Far below the 32-bit millisecond limit of the time-outs.
 inline constexpr int32_t kMaxTimeoutSeconds = 24 * 60 * 60;
+// The most sessions --parallel may open to one server.
+inline constexpr int32_t kMaxParallelSessions = 16;
 
 enum class Command { Help, List, Get, Put, Verify };
 
@@ -35,6 +37,8 @@ struct Options {
   bool Progress = false;
   bool Verbose = false;
   bool LongListing = false;   // ls -l
+  bool Recursive = false;     // get -r, put -r: a directory tree
+  int32_t Parallel = 1;       // sessions sharing a tree
   int32_t TimeoutSeconds = 0; // 0: the library's own time-outs
   ProxyOption Proxy;
 };

@@ -1,0 +1,439 @@
+#include "examples/cli/Tree.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "core/IdReplyRFC.h"
+#include "examples/cli/LocalFile.h"
+#include "examples/cli/Session.h"
+#include "ftp/IdFTPListParseCommon.h"
+#include "global/IdGlobalProtocols.h"
+
+namespace ftpc::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One file to copy: its path below the top of the tree on the server ("a/b.txt") and its
+// local path.
+struct TreeFile {
+  std::string Remote;
+  fs::path Local;
+  TDateTime ModifiedGMT = 0; // the listing's exact time; 0 when it gave none
+};
+
+// The files found so far, handed out to the sessions. Pop waits for more until Close.
+class FileQueue {
+public:
+  void Push(TreeFile AFile) {
+    {
+      const std::lock_guard guard(FLock);
+      FFiles.push_back(std::move(AFile));
+    }
+    FReady.notify_one();
+  }
+
+  void Close() {
+    {
+      const std::lock_guard guard(FLock);
+      FClosed = true;
+    }
+    FReady.notify_all();
+  }
+
+  // Nothing once the queue is closed and empty.
+  std::optional<TreeFile> Pop() {
+    std::unique_lock lock(FLock);
+    FReady.wait(lock, [this] { return FClosed || !FFiles.empty(); });
+    if (FFiles.empty()) {
+      return std::nullopt;
+    }
+    TreeFile file = std::move(FFiles.front());
+    FFiles.pop_front();
+    return file;
+  }
+
+private:
+  std::mutex FLock;
+  std::condition_variable FReady;
+  std::deque<TreeFile> FFiles;
+  bool FClosed = false;
+};
+
+// Passes failures on to the caller's report one at a time and remembers that there were any.
+class FailureLog {
+public:
+  explicit FailureLog(const TreeFailureReport& AReport) : FReport(AReport) {}
+
+  void Add(const std::string& APath, const std::exception& AWhy) {
+    const std::lock_guard guard(FLock);
+    FAny = true;
+    FReport(APath.empty() ? "." : APath, AWhy);
+  }
+
+  bool Any() {
+    const std::lock_guard guard(FLock);
+    return FAny;
+  }
+
+private:
+  const TreeFailureReport& FReport;
+  std::mutex FLock;
+  bool FAny = false;
+};
+
+class TreeSession;
+struct TreeRun;
+
+// What makes a get tree differ from a put tree.
+struct TreeDirection {
+  // Makes the remote top the session's working directory.
+  void (*EnterTop)(TIdFTP& AFtp, const std::string& ATop);
+  // Finds the files (queueing them) and creates the directories on the receiving side.
+  void (*Walk)(TreeSession& ASession, TreeRun& VRun);
+  void (*Copy)(TreeSession& ASession, const TreeRun& ARun, const TreeFile& AFile);
+};
+
+struct TreeRun {
+  TreeRun(const Invocation& AInvocation, const TreeDirection& ADirection,
+          const TreeFailureReport& AReport);
+
+  Invocation SessionInvocation; // opens in the login directory, draws no progress bar
+  std::string Top;              // the remote directory of the tree, "" for the login directory
+  fs::path LocalTop;
+  bool Replace;                 // --force: local files may be replaced
+  const TreeDirection& Direction;
+  FileQueue Files;
+  FailureLog Failures;
+};
+
+// "a/b/" gives "a/b"; "/" stays the root.
+std::string TopDirectory(std::string APath) {
+  while (APath.size() > 1 && APath.back() == '/') {
+    APath.pop_back();
+  }
+  return APath;
+}
+
+TreeRun::TreeRun(const Invocation& AInvocation, const TreeDirection& ADirection,
+                 const TreeFailureReport& AReport)
+    : SessionInvocation(AInvocation), Top(TopDirectory(AInvocation.Url.Path)),
+      LocalTop(AInvocation.Local), Replace(AInvocation.Opts.Force), Direction(ADirection),
+      Failures(AReport) {
+  SessionInvocation.Url.Path.clear();
+  SessionInvocation.Opts.Progress = false;
+}
+
+// One session of a tree, working in the remote top; it is opened again when it was lost.
+class TreeSession {
+public:
+  explicit TreeSession(const TreeRun& ARun) : FRun(ARun) {}
+
+  // Raises when the session cannot be opened or the top cannot be entered.
+  TIdFTP& Ready() {
+    if (FSession && FSession->Ftp().Connected()) {
+      return FSession->Ftp();
+    }
+    FSession.reset();
+    auto session = std::make_unique<Session>(FRun.SessionInvocation);
+    session->Open();
+    FRun.Direction.EnterTop(session->Ftp(), FRun.Top);
+    FSession = std::move(session);
+    SetsTimes = true;
+    return FSession->Ftp();
+  }
+
+  void Close() {
+    if (FSession) {
+      FSession->Close();
+    }
+  }
+
+  // Cleared once the server refuses to set a modification time: it will not take the next.
+  bool SetsTimes = true;
+
+private:
+  const TreeRun& FRun;
+  std::unique_ptr<Session> FSession;
+};
+
+std::string JoinRemote(const std::string& ADir, const std::string& AName) {
+  return ADir.empty() ? AName : ADir + "/" + AName;
+}
+
+bool IsDotEntry(const std::string& AName) {
+  return AName == "." || AName == "..";
+}
+
+// A name from the server that could lead out of the local tree.
+bool IsSafeRemoteName(const std::string& AName) {
+  static const std::string kSeparatorsAndNul("/\\\0", 3);
+  return !AName.empty() && !IsDotEntry(AName) &&
+         AName.find_first_of(kSeparatorsAndNul) == std::string::npos;
+}
+
+void Work(TreeRun& VRun, TreeSession& ASession) {
+  while (std::optional<TreeFile> file = VRun.Files.Pop()) {
+    try {
+      VRun.Direction.Copy(ASession, VRun, *file);
+    } catch (const std::exception& error) {
+      VRun.Failures.Add(file->Remote, error);
+    }
+  }
+}
+
+// The first session finds the files while the others (started once the top exists) copy
+// them as they come.
+bool RunTree(TreeRun& VRun, int32_t AParallel) {
+  TreeSession first(VRun);
+  first.Ready();
+  std::vector<std::jthread> helpers;
+  for (int32_t i = 1; i < AParallel; ++i) {
+    helpers.emplace_back([&VRun] {
+      TreeSession session(VRun);
+      Work(VRun, session);
+      session.Close();
+    });
+  }
+  try {
+    VRun.Direction.Walk(first, VRun);
+  } catch (...) {
+    VRun.Files.Close();
+    throw;
+  }
+  VRun.Files.Close();
+  Work(VRun, first);
+  first.Close();
+  helpers.clear(); // joins
+  return !VRun.Failures.Any();
+}
+
+// ---- Local files -------------------------------------------------------------------------
+
+TDateTime LocalModifiedGMT(const fs::path& APath) {
+  const auto system = std::chrono::file_clock::to_sys(fs::last_write_time(APath));
+  return UnixToDateTime(
+      std::chrono::duration_cast<std::chrono::seconds>(system.time_since_epoch()).count());
+}
+
+void SetLocalModified(const fs::path& APath, TDateTime AGMT) {
+  const std::chrono::sys_seconds system{std::chrono::seconds(DateTimeToUnix(AGMT))};
+  fs::last_write_time(APath, std::chrono::file_clock::from_sys(system));
+}
+
+// A download goes to a hidden file beside the target that takes the target's name only once
+// complete, so no partial file ever carries it.
+fs::path PartialName(const fs::path& ALocal) {
+  return ALocal.parent_path() / ("." + ALocal.filename().string() + ".part");
+}
+
+// ---- get -r --------------------------------------------------------------------------------
+
+void EnterExistingTop(TIdFTP& AFtp, const std::string& ATop) {
+  if (!ATop.empty()) {
+    AFtp.ChangeDir(ATop);
+  }
+}
+
+// MLSD where the server has it (exact times in UTC), LIST otherwise.
+const TIdFTPListItems& ListDirectory(TIdFTP& AFtp, const std::string& ADir) {
+  if (AFtp.IsExtSupported("MLSD")) {
+    AFtp.ExtListDir(nullptr, ADir);
+  } else {
+    AFtp.List(nullptr, ADir, true);
+  }
+  return *AFtp.DirectoryListing();
+}
+
+// Queues the files of one remote directory and creates its subdirectories locally; returns
+// those subdirectories. Links and other special entries are left out.
+std::vector<std::string> TakeRemoteDirectory(TIdFTP& AFtp, TreeRun& VRun, const std::string& ADir) {
+  std::vector<std::string> subdirectories;
+  const TIdFTPListItems& items = ListDirectory(AFtp, ADir);
+  for (int i = 0; i < items.Count(); ++i) {
+    const TIdFTPListItem& item = items.Items(i);
+    const std::string& name = item.FileName();
+    const std::string remote = JoinRemote(ADir, name);
+    if (IsDotEntry(name)) {
+      continue;
+    }
+    if (!IsSafeRemoteName(name)) {
+      VRun.Failures.Add(remote, std::runtime_error("a name that could lead out of the tree"));
+    } else if (item.ItemType() == ditDirectory) {
+      fs::create_directory(VRun.LocalTop / remote);
+      subdirectories.push_back(remote);
+    } else if (item.ItemType() == ditFile) {
+      VRun.Files.Push({remote, VRun.LocalTop / remote, item.ModifiedDateGMT()});
+    }
+  }
+  return subdirectories;
+}
+
+void WalkRemote(TreeSession& ASession, TreeRun& VRun) {
+  static std::once_flag parsersRegistered;
+  std::call_once(parsersRegistered, RegisterCommonFTPListParsers);
+  fs::create_directories(VRun.LocalTop);
+  // LIST goes in ASCII type: switched once for the whole walk, not twice per directory.
+  const bool listsInAscii = !ASession.Ready().IsExtSupported("MLSD");
+  if (listsInAscii) {
+    ASession.Ready().SetTransferType(ftASCII);
+  }
+  std::deque<std::string> pending{""};
+  while (!pending.empty()) {
+    const std::string dir = std::move(pending.front());
+    pending.pop_front();
+    try {
+      for (std::string& subdirectory : TakeRemoteDirectory(ASession.Ready(), VRun, dir)) {
+        pending.push_back(std::move(subdirectory));
+      }
+    } catch (const std::exception& error) {
+      VRun.Failures.Add(dir, error);
+    }
+  }
+  if (listsInAscii) {
+    ASession.Ready().SetTransferType(ftBinary);
+  }
+}
+
+void GetFile(TreeSession& ASession, const TreeRun& ARun, const TreeFile& AFile) {
+  TIdFTP& ftp = ASession.Ready();
+  if (!ARun.Replace && LocalPathExists(AFile.Local.string())) {
+    throw std::runtime_error("'" + AFile.Local.string() +
+                             "' already exists (--force replaces it)");
+  }
+  const fs::path partial = PartialName(AFile.Local);
+  try {
+    TIdFileCreateStream stream(partial.string());
+    ftp.Get(AFile.Remote, stream);
+  } catch (...) {
+    std::error_code ignored;
+    fs::remove(partial, ignored);
+    throw;
+  }
+  fs::rename(partial, AFile.Local);
+  // A LIST line tells the time in minutes at best: MDTM tells it exactly.
+  TDateTime modified = AFile.ModifiedGMT;
+  if (modified == 0 && ftp.IsExtSupported("MDTM")) {
+    modified = ftp.FileDate(AFile.Remote, true);
+  }
+  if (modified != 0) {
+    SetLocalModified(AFile.Local, modified);
+  }
+}
+
+constexpr TreeDirection kGetTree = {EnterExistingTop, WalkRemote, GetFile};
+
+// ---- put -r --------------------------------------------------------------------------------
+
+// A directory that is there already is no failure; one that could not be made shows in the
+// failures of its files.
+void MakeRemoteDirectory(TIdFTP& AFtp, const std::string& APath) {
+  try {
+    AFtp.MakeDir(APath);
+  } catch (const EIdReplyRFCError&) {
+  }
+}
+
+// The top and the directories above it are made where missing.
+void EnterOrMakeTop(TIdFTP& AFtp, const std::string& ATop) {
+  if (ATop.empty()) {
+    return;
+  }
+  try {
+    AFtp.ChangeDir(ATop);
+    return;
+  } catch (const EIdReplyRFCError&) {
+  }
+  for (size_t slash = ATop.find('/', 1);; slash = ATop.find('/', slash + 1)) {
+    MakeRemoteDirectory(AFtp, ATop.substr(0, slash));
+    if (slash == std::string::npos) {
+      break;
+    }
+  }
+  AFtp.ChangeDir(ATop);
+}
+
+// Queues the files of one local directory and makes its subdirectories on the server;
+// returns those subdirectories. Links to directories are not followed.
+std::vector<std::string> TakeLocalDirectory(TIdFTP& AFtp, TreeRun& VRun, const std::string& ADir) {
+  std::vector<std::string> subdirectories;
+  std::error_code error;
+  for (fs::directory_iterator entry(VRun.LocalTop / ADir, error), end; !error && entry != end;
+       entry.increment(error)) {
+    const std::string remote = JoinRemote(ADir, entry->path().filename().string());
+    if (remote.find_first_of("\r\n") != std::string::npos) {
+      VRun.Failures.Add(remote, std::runtime_error("a line break cannot go into a remote name"));
+    } else if (entry->is_directory() && !entry->is_symlink()) {
+      MakeRemoteDirectory(AFtp, remote);
+      subdirectories.push_back(remote);
+    } else if (entry->is_regular_file()) {
+      VRun.Files.Push({remote, entry->path()});
+    }
+  }
+  if (error) {
+    throw fs::filesystem_error("cannot read the directory", VRun.LocalTop / ADir, error);
+  }
+  return subdirectories;
+}
+
+void WalkLocal(TreeSession& ASession, TreeRun& VRun) {
+  std::deque<std::string> pending{""};
+  while (!pending.empty()) {
+    const std::string dir = std::move(pending.front());
+    pending.pop_front();
+    try {
+      for (std::string& subdirectory : TakeLocalDirectory(ASession.Ready(), VRun, dir)) {
+        pending.push_back(std::move(subdirectory));
+      }
+    } catch (const std::exception& error) {
+      VRun.Failures.Add(dir, error);
+    }
+  }
+}
+
+// MFMT or MDTM with a time, where the server offers either.
+void KeepRemoteModified(TreeSession& ASession, TIdFTP& AFtp, const TreeFile& AFile) {
+  if (!ASession.SetsTimes || !(AFtp.IsExtSupported("MFMT") || AFtp.IsExtSupported("MDTM"))) {
+    return;
+  }
+  try {
+    AFtp.SetModTimeGMT(AFile.Remote, LocalModifiedGMT(AFile.Local));
+  } catch (const EIdReplyRFCError&) {
+    ASession.SetsTimes = false; // the copies are there all the same
+  }
+}
+
+void PutFile(TreeSession& ASession, const TreeRun&, const TreeFile& AFile) {
+  TIdFTP& ftp = ASession.Ready();
+  const std::unique_ptr<TStream> source = OpenForUpload(AFile.Local.string());
+  ftp.Put(*source, AFile.Remote);
+  KeepRemoteModified(ASession, ftp, AFile);
+}
+
+constexpr TreeDirection kPutTree = {EnterOrMakeTop, WalkLocal, PutFile};
+
+} // namespace
+
+bool RunGetTree(const Invocation& AInvocation, const TreeFailureReport& AReport) {
+  TreeRun run(AInvocation, kGetTree, AReport);
+  return RunTree(run, AInvocation.Opts.Parallel);
+}
+
+bool RunPutTree(const Invocation& AInvocation, const TreeFailureReport& AReport) {
+  if (!fs::is_directory(AInvocation.Local)) {
+    throw std::runtime_error("'" + AInvocation.Local + "' is not a directory");
+  }
+  TreeRun run(AInvocation, kPutTree, AReport);
+  return RunTree(run, AInvocation.Opts.Parallel);
+}
+
+} // namespace ftpc::cli
