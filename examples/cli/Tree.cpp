@@ -1,5 +1,6 @@
 #include "examples/cli/Tree.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -15,6 +16,8 @@
 #include "examples/cli/LocalFile.h"
 #include "examples/cli/Session.h"
 #include "ftp/IdFTPListParseCommon.h"
+#include "ftp/IdFTPListTypes.h"
+#include "global/IdGlobal.h"
 #include "global/IdGlobalProtocols.h"
 
 namespace ftpc::cli {
@@ -22,6 +25,10 @@ namespace ftpc::cli {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The deepest directory a tree copy enters: a server that shows a link loop as directories
+// must not keep it going for ever.
+constexpr size_t kMaxTreeDepth = 64;
 
 // One file to copy: its path below the top of the tree on the server ("a/b.txt") and its
 // local path.
@@ -174,6 +181,21 @@ bool IsDotEntry(const std::string& AName) {
   return AName == "." || AName == "..";
 }
 
+// MLSD also names the listed directory (type=cdir) and its parent (type=pdir).
+bool IsListedDirectoryOrParent(const TIdFTPListItem& AItem) {
+  if (dynamic_cast<const TIdMLSTFTPListItem*>(&AItem) == nullptr) {
+    return false;
+  }
+  const std::string_view data = AItem.Data();
+  const std::string facts = ";" + LowerCase(std::string(data.substr(0, data.find(' '))));
+  return facts.find(";type=cdir;") != std::string::npos ||
+         facts.find(";type=pdir;") != std::string::npos;
+}
+
+size_t DepthOf(const std::string& ARemote) {
+  return static_cast<size_t>(std::count(ARemote.begin(), ARemote.end(), '/')) + 1;
+}
+
 // A name from the server that could lead out of the local tree.
 bool IsSafeRemoteName(const std::string& AName) {
   static const std::string kSeparatorsAndNul("/\\\0", 3);
@@ -244,30 +266,44 @@ void EnterExistingTop(TIdFTP& AFtp, const std::string& ATop) {
   }
 }
 
-// MLSD where the server has it (exact times in UTC), LIST otherwise.
-const TIdFTPListItems& ListDirectory(TIdFTP& AFtp, const std::string& ADir) {
-  if (AFtp.IsExtSupported("MLSD")) {
+// RFC 3659 names MLST in FEAT for both MLST and MLSD.
+bool ListsWithMLSD(TIdFTP& AFtp) {
+  return AFtp.IsExtSupported("MLSD") || AFtp.IsExtSupported("MLST");
+}
+
+// MLSD where the server has it (exact times in UTC). LIST otherwise, in the directory itself:
+// some servers take a LIST argument apart at its spaces. ATopPath is the top's absolute path.
+const TIdFTPListItems& ListDirectory(TIdFTP& AFtp, const std::string& ATopPath,
+                                     const std::string& ADir) {
+  if (ListsWithMLSD(AFtp)) {
     AFtp.ExtListDir(nullptr, ADir);
   } else {
-    AFtp.List(nullptr, ADir, true);
+    if (!ADir.empty()) {
+      AFtp.ChangeDir(ATopPath == "/" ? "/" + ADir : ATopPath + "/" + ADir);
+    }
+    AFtp.List(nullptr, "", true);
   }
   return *AFtp.DirectoryListing();
 }
 
 // Queues the files of one remote directory and creates its subdirectories locally; returns
 // those subdirectories. Links and other special entries are left out.
-std::vector<std::string> TakeRemoteDirectory(TIdFTP& AFtp, TreeRun& VRun, const std::string& ADir) {
+std::vector<std::string> TakeRemoteDirectory(TIdFTP& AFtp, TreeRun& VRun,
+                                             const std::string& ATopPath, const std::string& ADir) {
   std::vector<std::string> subdirectories;
-  const TIdFTPListItems& items = ListDirectory(AFtp, ADir);
+  const TIdFTPListItems& items = ListDirectory(AFtp, ATopPath, ADir);
   for (int i = 0; i < items.Count(); ++i) {
     const TIdFTPListItem& item = items.Items(i);
     const std::string& name = item.FileName();
     const std::string remote = JoinRemote(ADir, name);
-    if (IsDotEntry(name)) {
+    if (IsDotEntry(name) || IsListedDirectoryOrParent(item)) {
       continue;
     }
     if (!IsSafeRemoteName(name)) {
       VRun.Failures.Add(remote, std::runtime_error("a name that could lead out of the tree"));
+    } else if (item.ItemType() == ditDirectory && DepthOf(remote) > kMaxTreeDepth) {
+      VRun.Failures.Add(remote, std::runtime_error("more than " + std::to_string(kMaxTreeDepth) +
+                                                   " directories deep"));
     } else if (item.ItemType() == ditDirectory) {
       fs::create_directory(VRun.LocalTop / remote);
       subdirectories.push_back(remote);
@@ -282,9 +318,10 @@ void WalkRemote(TreeSession& ASession, TreeRun& VRun) {
   static std::once_flag parsersRegistered;
   std::call_once(parsersRegistered, RegisterCommonFTPListParsers);
   fs::create_directories(VRun.LocalTop);
-  // LIST goes in ASCII type: switched once for the whole walk, not twice per directory.
-  const bool listsInAscii = !ASession.Ready().IsExtSupported("MLSD");
-  if (listsInAscii) {
+  // LIST goes in ASCII type, switched once for the whole walk; it lists in the directory.
+  const bool lists = !ListsWithMLSD(ASession.Ready());
+  const std::string topPath = lists ? ASession.Ready().RetrieveCurrentDir() : std::string();
+  if (lists) {
     ASession.Ready().SetTransferType(ftASCII);
   }
   std::deque<std::string> pending{""};
@@ -292,14 +329,15 @@ void WalkRemote(TreeSession& ASession, TreeRun& VRun) {
     const std::string dir = std::move(pending.front());
     pending.pop_front();
     try {
-      for (std::string& subdirectory : TakeRemoteDirectory(ASession.Ready(), VRun, dir)) {
+      for (std::string& subdirectory : TakeRemoteDirectory(ASession.Ready(), VRun, topPath, dir)) {
         pending.push_back(std::move(subdirectory));
       }
     } catch (const std::exception& error) {
       VRun.Failures.Add(dir, error);
     }
   }
-  if (listsInAscii) {
+  if (lists) {
+    ASession.Ready().ChangeDir(topPath);
     ASession.Ready().SetTransferType(ftBinary);
   }
 }
