@@ -2,8 +2,14 @@
 # Whole-transfer benchmark: the tool against curl and lftp through a throw-away vsftpd on
 # loopback (127.0.0.N:21), with a plain socket copy of the same bytes as the physical limit;
 # the library's own client (bench/tools/ftp-null-get) is the tool's row for /dev/null.
-# Clients run alternating, back to back; medians and spread of wall time, client CPU
-# (user+sys) and peak RSS come from /usr/bin/time. Results go to stdout as one table.
+# Two memory states, both measured:
+#   cold  the clients interleaved, order rotated each round, each client's output deleted right
+#         after its run: every run starts after another client wrote and deleted a large file,
+#         as a single run in real use does;
+#   warm  each client back to back, its own previous output just deleted.
+# Medians and min..max spread of wall time, client CPU (user+sys) and peak RSS come from
+# /usr/bin/time; the 1-byte file gives the whole-run latency. Results go to stdout as tables
+# ready to paste, followed by the tool's ratios against the goals.
 # Runs as root. Environment: FTPC_BENCH_RUNS (default 5), FTPC_BENCH_SIZE_MIB (default 1024),
 # FTPC_BENCH_BIG_MIB (the large RSS probe, default 4096), FTPC_BUILD_DIR (default build).
 # The machine may be shared: compare clients within one run, not across runs.
@@ -100,12 +106,15 @@ results=$work/results   # lines: scenario client wall user sys rss_kib
 : > "$results"
 measure() {  # scenario client out command (out "-": nothing to remove)
   [ "$3" = - ] || rm -f "$3"
-  local t=$work/time.txt
-  /usr/bin/time -f "%e %U %S %M" -o "$t" bash -c "$4" >/dev/null 2>&1 || true
+  local t=$work/time.txt start end
+  # The wall time in nanoseconds (time's own has 10 ms steps, too coarse for the 1-byte run).
+  start=$(date +%s%N)
+  /usr/bin/time -f "%U %S %M" -o "$t" bash -c "$4" >/dev/null 2>&1 || true
+  end=$(date +%s%N)
   # Removed at once, the file's dirty pages are dropped before the kernel starts writing them
   # back: no run pays for the disk writes of the runs before it.
   [ "$3" = - ] || rm -f "$3"
-  echo "$1 $2 $(tail -1 "$t")" >> "$results"
+  echo "$1 $2 $(( (end - start) / 1000000000 )).$(printf %06d $(( (end - start) / 1000 % 1000000 ))) $(tail -1 "$t")" >> "$results"
 }
 
 # Each run starts the client order one place further on, so no client is always first.
@@ -117,13 +126,13 @@ rotate() {  # run words...: the words rotated left by run-1 places
 }
 
 for run in $(seq "$runs"); do
-  echo "run $run of $runs" >&2
+  echo "cold run $run of $runs" >&2
   clients=$(rotate "$run" tool curl lftp)
   for client in $clients; do
-    measure download-file "$client" "$work/down.bin" "$(download_cmd "$client" big.bin "$work/down.bin")"
+    measure download-cold "$client" "$work/down.bin" "$(download_cmd "$client" big.bin "$work/down.bin")"
   done
   start_plain_sender
-  measure download-file plain "$work/down.bin" "$(plain_cmd "$work/down.bin")"
+  measure download-cold plain "$work/down.bin" "$(plain_cmd "$work/down.bin")"
   wait "$plain_sender"   # not a bare wait: vsftpd is a background job too
   # The tool never writes into an existing file such as /dev/null: the library's own client
   # (row "lib") stands in for it there.
@@ -135,12 +144,21 @@ for run in $(seq "$runs"); do
     fi
   done
   for client in $clients; do
-    measure upload "$client" "$root/up-$client.bin" "$(upload_cmd "$client" "$work/upload.bin" "up-$client.bin")"
+    measure upload-cold "$client" "$root/up-$client.bin" "$(upload_cmd "$client" "$work/upload.bin" "up-$client.bin")"
   done
   for client in $clients; do
     measure one-byte "$client" "$work/one.out" "$(download_cmd "$client" one.bin "$work/one.out")"
   done
   measure rss-1MiB tool "$work/small.out" "$(download_cmd tool small.bin "$work/small.out")"
+done
+for client in tool curl lftp; do
+  echo "warm runs: $client" >&2
+  for _ in $(seq "$runs"); do
+    measure download-warm "$client" "$work/down.bin" "$(download_cmd "$client" big.bin "$work/down.bin")"
+  done
+  for _ in $(seq "$runs"); do
+    measure upload-warm "$client" "$root/up-$client.bin" "$(upload_cmd "$client" "$work/upload.bin" "up-$client.bin")"
+  done
 done
 rm -f "$work/down.bin" "$root"/up-*.bin
 
@@ -156,15 +174,14 @@ fi
 
 bytes_of() {
   case $1 in
-  download-* | upload) echo $(( size_mib * 1024 * 1024 )) ;;
+  download-* | upload-*) echo $(( size_mib * 1024 * 1024 )) ;;
   *) echo 0 ;;
   esac
 }
 
-echo
-echo "Loopback vsftpd at $address:21, ${size_mib} MiB files, $runs runs each (medians; spread = min..max wall)."
-echo "The machine may be shared and busy: compare the clients within this table."
-printf '%-16s %-6s %10s %14s %10s %9s %9s\n' scenario client "wall s" "spread s" "MB/s" "CPU s" "RSS MiB"
+# One line per scenario and client: scenario client median_wall min max MB/s cpu rss
+summary=$work/summary
+: > "$summary"
 # shellcheck disable=SC2013  # scenario and client names are single words
 for scenario in $(awk '{print $1}' "$results" | awk '!seen[$0]++'); do
   # shellcheck disable=SC2013
@@ -177,9 +194,46 @@ for scenario in $(awk '{print $1}' "$results" | awk '!seen[$0]++'); do
       $1 == s && $2 == c { n++; w[n] = $3; cpu[n] = $4 + $5; rss[n] = $6 / 1024
         if (n == 1 || $3 < lo) lo = $3; if (n == 1 || $3 > hi) hi = $3 }
       END {
-        mw = median(w, n); mc = median(cpu, n); mr = median(rss, n)
+        mw = median(w, n)
         rate = bytes > 0 && mw > 0 ? sprintf("%.0f", bytes / mw / 1e6) : "-"
-        printf "%-16s %-6s %10.3f %6.3f..%-6.3f %10s %9.2f %9.1f\n", s, c, mw, lo, hi, rate, mc, mr
-      }' "$results"
+        printf "%s %s %.3f %.3f %.3f %s %.2f %.1f\n", s, c, mw, lo, hi, rate, median(cpu, n), median(rss, n)
+      }' "$results" >> "$summary"
   done
 done
+
+echo
+echo "Loopback vsftpd at $address:21, ${size_mib} MiB files, $runs runs each (medians; spread = min..max wall)."
+echo "cold: clients interleaved, each output deleted right after its run; warm: back to back."
+echo "$(nproc) CPUs, load average before the table: $(cut -d' ' -f1-3 /proc/loadavg)."
+echo "The machine may be shared and busy: compare the clients within this table."
+echo
+echo "| scenario | client | median wall s | min..max s | MB/s | CPU s | peak RSS MiB |"
+echo "|---|---|---|---|---|---|---|"
+awk '{ printf "| %s | %s | %.3f | %.3f..%.3f | %s | %.2f | %.1f |\n", $1, $2, $3, $4, $5, $6, $7, $8 }' "$summary"
+
+# The tool's standing against the goals: rate >= 1.2x curl's and >= lftp's, slowest run
+# <= 1.5x its fastest, CPU <= 0.8x curl's; the 1-byte run faster than curl's.
+echo
+echo "| tool against | cold download | cold upload | warm download | warm upload |"
+echo "|---|---|---|---|---|"
+awk '
+  { wall[$1, $2] = $3; lo[$1, $2] = $4; hi[$1, $2] = $5; cpu[$1, $2] = $7 }
+  function ratio(a, b) { return b > 0 ? sprintf("%.2f", a / b) : "-" }
+  END {
+    split("download-cold upload-cold download-warm upload-warm", s, " ")
+    row = "| rate / curl rate (goal >= 1.2) |"
+    for (i = 1; i <= 4; i++) row = row " " ratio(wall[s[i], "curl"], wall[s[i], "tool"]) " |"
+    print row
+    row = "| rate / lftp rate (goal >= 1.0) |"
+    for (i = 1; i <= 4; i++) row = row " " ratio(wall[s[i], "lftp"], wall[s[i], "tool"]) " |"
+    print row
+    row = "| slowest / fastest run (goal <= 1.5) |"
+    for (i = 1; i <= 4; i++) row = row " " ratio(hi[s[i], "tool"], lo[s[i], "tool"]) " |"
+    print row
+    row = "| CPU / curl CPU (goal <= 0.8) |"
+    for (i = 1; i <= 4; i++) row = row " " ratio(cpu[s[i], "tool"], cpu[s[i], "curl"]) " |"
+    print row
+    printf "\n1-byte file, whole run: tool %.1f ms, curl %.1f ms, lftp %.1f ms (tool / curl %s, goal < 1).\n",
+      wall["one-byte", "tool"] * 1000, wall["one-byte", "curl"] * 1000, wall["one-byte", "lftp"] * 1000,
+      ratio(wall["one-byte", "tool"], wall["one-byte", "curl"])
+  }' "$summary"
