@@ -174,8 +174,15 @@ int Whence(TSeekOrigin AOrigin) {
 // read(2) and write(2) move at most this much per call on Linux.
 constexpr int64_t kMaxTransferPerCall = 0x7FFFF000;
 
-size_t ChunkOf(int64_t ARemaining) {
-  return static_cast<size_t>(ARemaining < kMaxTransferPerCall ? ARemaining : kMaxTransferPerCall);
+// The most one write(2) puts into a file. The page cache takes each write in folios as large
+// as the write, and large folios are what gets expensive when free memory lies in blocks the
+// system has just returned (on a VM, to its host), as after another program wrote and deleted
+// a large file: a 1 GiB download in 256 KiB writes took 1.7 to 6 s on a busy 2-CPU VM, in
+// 32 KiB writes a steady 2.0 to 2.6 s with a third less CPU; 16 KiB ones cost more calls.
+constexpr int64_t kMaxWritePerCall = 32 * 1024;
+
+size_t ChunkOf(int64_t ARemaining, int64_t AMax = kMaxTransferPerCall) {
+  return static_cast<size_t>(ARemaining < AMax ? ARemaining : AMax);
 }
 
 } // namespace
@@ -226,7 +233,7 @@ int64_t FileWrite(TIdFileHandle AHandle, const void* ABuffer, int64_t ACount,
   const auto* in = static_cast<const uint8_t*>(ABuffer);
   int64_t done = 0;
   while (done < ACount) {
-    const ssize_t put = ::write(AHandle, in + done, ChunkOf(ACount - done));
+    const ssize_t put = ::write(AHandle, in + done, ChunkOf(ACount - done, kMaxWritePerCall));
     if (put < 0) {
       if (errno == EINTR) {
         continue;
