@@ -12,6 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/install-deps.sh
 source scripts/loopback-vsftpd.sh
+source bench/bench-lib.sh
 
 runs=${FTPC_BENCH_RUNS:-5}
 files=${FTPC_TREE_FILES:-1000}
@@ -149,19 +150,12 @@ measure() {  # scenario client command copy source
   echo "$1 $2 $(tail -1 "$t") $same" >> "$results"
 }
 
-rotate() {  # run words...: the words rotated left by run-1 places
-  local shift=$(( ($1 - 1) % ($# - 1) ))
-  shift
-  local words=("$@")
-  echo "${words[@]:shift}" "${words[@]:0:shift}"
-}
-
 for run in $(seq "$runs"); do
   echo "run $run of $runs" >&2
   for server in vsftpd proftpd; do
     address=${server}_address
     root=${server}_root
-    for client in $(rotate "$run" ftpc lftp ftpcN lftpN); do
+    for client in $(bench_rotate "$run" ftpc lftp ftpcN lftpN); do
       measure "get-$server" "$client" "$(get_cmd "$client" "${!address}" "$work/copy")" \
         "$work/copy" "$work/source"
       measure "put-$server" "$client" "$(put_cmd "$client" "${!address}" "up-$client")" \
@@ -188,11 +182,7 @@ echo "|---|---|---|---|---|---|---|"
 # shellcheck disable=SC2013  # scenario and client names are single words
 for scenario in $(awk '{print $1}' "$results" | awk '!seen[$0]++'); do
   for client in ftpc lftp ftpcN lftpN; do
-    awk -v s="$scenario" -v c="$client" -v name="$(client_name "$client")" '
-      function median(a, n,   i, j, t) {
-        for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
-        return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
-      }
+    awk -v s="$scenario" -v c="$client" -v name="$(client_name "$client")" "$bench_awk_median"'
       $1 == s && $2 == c { n++; w[n] = $3; cpu[n] = $4 + $5; rss[n] = $6 / 1024; if ($7 != "yes") bad++
         if (n == 1 || $3 < lo) lo = $3; if (n == 1 || $3 > hi) hi = $3 }
       END {

@@ -90,6 +90,8 @@ TEST(CliOptionsTest, PlacesOperandsAndNames) {
       {{"put", "x.bin", "ftp://h/y.bin"}, Command::Put, "x.bin", "y.bin"},
       {{"ls", "-l", "ftp://h/d/"}, Command::List, "", "d/"},
       {{"verify", "x", "ftp://h/x"}, Command::Verify, "x", "x"},
+      {{"get", "-r", "ftp://h/d/"}, Command::Get, ".", "d/"},
+      {{"put", "-r", "dir", "ftp://h/up"}, Command::Put, "dir", "up"},
       {{"--help"}, Command::Help, "", ""},
       {{"get", "ftp://h/f", "-h"}, Command::Help, "", ""},
   };
@@ -166,6 +168,10 @@ TEST(CliOptionsTest, RejectsWhatCannotRun) {
       {"--socks5", "[::1", "get", "ftp://h/f"},
       {"--socks4", "a:1", "--socks5", "b:2", "get", "ftp://h/f"},
       {"--proxy-user", "u:p", "get", "ftp://h/f"},
+      {"-r", "ls", "ftp://h/"},
+      {"--parallel", "2", "get", "ftp://h/f"},
+      {"-r", "--parallel", "17", "get", "ftp://h/d/"},
+      {"-r", "--resume", "get", "ftp://h/d/"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(testing::PrintToString(args));
