@@ -17,6 +17,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/install-deps.sh
 source scripts/loopback-vsftpd.sh
+source bench/bench-lib.sh
 
 runs=${FTPC_BENCH_RUNS:-5}
 size_mib=${FTPC_BENCH_SIZE_MIB:-1024}
@@ -117,17 +118,9 @@ measure() {  # scenario client out command (out "-": nothing to remove)
   echo "$1 $2 $(( (end - start) / 1000000000 )).$(printf %06d $(( (end - start) / 1000 % 1000000 ))) $(tail -1 "$t")" >> "$results"
 }
 
-# Each run starts the client order one place further on, so no client is always first.
-rotate() {  # run words...: the words rotated left by run-1 places
-  local shift=$(( ($1 - 1) % ($# - 1) ))
-  shift
-  local words=("$@")
-  echo "${words[@]:shift}" "${words[@]:0:shift}"
-}
-
 for run in $(seq "$runs"); do
   echo "cold run $run of $runs" >&2
-  clients=$(rotate "$run" tool curl lftp)
+  clients=$(bench_rotate "$run" tool curl lftp)
   for client in $clients; do
     measure download-cold "$client" "$work/down.bin" "$(download_cmd "$client" big.bin "$work/down.bin")"
   done
@@ -136,7 +129,7 @@ for run in $(seq "$runs"); do
   wait "$plain_sender"   # not a bare wait: vsftpd is a background job too
   # The tool never writes into an existing file such as /dev/null: the library's own client
   # (row "lib") stands in for it there.
-  for client in $(rotate "$run" lib curl lftp); do
+  for client in $(bench_rotate "$run" lib curl lftp); do
     if [ "$client" = lib ]; then
       measure download-null lib - "$null_get $address $user $password big.bin"
     else
@@ -186,11 +179,7 @@ summary=$work/summary
 for scenario in $(awk '{print $1}' "$results" | awk '!seen[$0]++'); do
   # shellcheck disable=SC2013
   for client in $(awk -v s="$scenario" '$1 == s {print $2}' "$results" | awk '!seen[$0]++'); do
-    awk -v s="$scenario" -v c="$client" -v bytes="$(bytes_of "$scenario")" '
-      function median(a, n,   i, j, t) {
-        for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
-        return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
-      }
+    awk -v s="$scenario" -v c="$client" -v bytes="$(bytes_of "$scenario")" "$bench_awk_median"'
       $1 == s && $2 == c { n++; w[n] = $3; cpu[n] = $4 + $5; rss[n] = $6 / 1024
         if (n == 1 || $3 < lo) lo = $3; if (n == 1 || $3 > hi) hi = $3 }
       END {
@@ -217,22 +206,21 @@ echo
 echo "| tool against | cold download | cold upload | warm download | warm upload |"
 echo "|---|---|---|---|---|"
 awk '
-  { wall[$1, $2] = $3; lo[$1, $2] = $4; hi[$1, $2] = $5; cpu[$1, $2] = $7 }
+  { v["wall", $1, $2] = $3; v["lo", $1, $2] = $4; v["hi", $1, $2] = $5; v["cpu", $1, $2] = $7
+    wall[$1, $2] = $3 }
   function ratio(a, b) { return b > 0 ? sprintf("%.2f", a / b) : "-" }
+  # One row: for each of the four scenarios, value A of client AC over value B of client BC.
+  function row(label, a, ac, b, bc,   text, i) {
+    text = "| " label " |"
+    for (i = 1; i <= 4; i++) text = text " " ratio(v[a, s[i], ac], v[b, s[i], bc]) " |"
+    print text
+  }
   END {
     split("download-cold upload-cold download-warm upload-warm", s, " ")
-    row = "| rate / curl rate (goal >= 1.2) |"
-    for (i = 1; i <= 4; i++) row = row " " ratio(wall[s[i], "curl"], wall[s[i], "tool"]) " |"
-    print row
-    row = "| rate / lftp rate (goal >= 1.0) |"
-    for (i = 1; i <= 4; i++) row = row " " ratio(wall[s[i], "lftp"], wall[s[i], "tool"]) " |"
-    print row
-    row = "| slowest / fastest run (goal <= 1.5) |"
-    for (i = 1; i <= 4; i++) row = row " " ratio(hi[s[i], "tool"], lo[s[i], "tool"]) " |"
-    print row
-    row = "| CPU / curl CPU (goal <= 0.8) |"
-    for (i = 1; i <= 4; i++) row = row " " ratio(cpu[s[i], "tool"], cpu[s[i], "curl"]) " |"
-    print row
+    row("rate / curl rate (goal >= 1.2)", "wall", "curl", "wall", "tool")
+    row("rate / lftp rate (goal >= 1.0)", "wall", "lftp", "wall", "tool")
+    row("slowest / fastest run (goal <= 1.5)", "hi", "tool", "lo", "tool")
+    row("CPU / curl CPU (goal <= 0.8)", "cpu", "tool", "cpu", "curl")
     printf "\n1-byte file, whole run: tool %.1f ms, curl %.1f ms, lftp %.1f ms (tool / curl %s, goal < 1).\n",
       wall["one-byte", "tool"] * 1000, wall["one-byte", "curl"] * 1000, wall["one-byte", "lftp"] * 1000,
       ratio(wall["one-byte", "tool"], wall["one-byte", "curl"])
