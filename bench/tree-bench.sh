@@ -140,14 +140,19 @@ put_cmd() {  # client address remote-name
 }
 
 results=$work/results   # lines: scenario client wall user sys rss_kib same
+failures=$work/failures # what the client said in runs that were not byte-exact
 : > "$results"
+: > "$failures"
 measure() {  # scenario client command copy source
   local t=$work/time.txt same=yes
   rm -rf "$4"
-  /usr/bin/time -f "%e %U %S %M" -o "$t" bash -c "$3" >/dev/null 2>&1 || same=no
+  /usr/bin/time -f "%e %U %S %M" -o "$t" bash -c "$3" >/dev/null 2>"$work/stderr.txt" || same=no
   diff -r "$5" "$4" >/dev/null 2>&1 || same=no
   rm -rf "$4"
   echo "$1 $2 $(tail -1 "$t") $same" >> "$results"
+  if [ "$same" = no ]; then
+    { echo "$1 $2:"; grep -v '^Command exited' "$work/stderr.txt" | head -5; } >> "$failures"
+  fi
 }
 
 for run in $(seq "$runs"); do
@@ -192,3 +197,8 @@ for scenario in $(awk '{print $1}' "$results" | awk '!seen[$0]++'); do
       }' "$results"
   done
 done
+if [ -s "$failures" ]; then
+  echo
+  echo "Runs that were not byte-exact (the client's first words on stderr):"
+  cat "$failures"
+fi

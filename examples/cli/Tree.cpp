@@ -1,6 +1,7 @@
 #include "examples/cli/Tree.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -29,6 +30,9 @@ namespace fs = std::filesystem;
 // The deepest directory a tree copy enters: a server that shows a link loop as directories
 // must not keep it going for ever.
 constexpr size_t kMaxTreeDepth = 64;
+// "425 Can't open data connection": often passing, as when a server's passive ports are all
+// taken for a moment by the connections of the files before. Such a file gets a second try.
+constexpr int kDataConnectionRefused = 425;
 
 // One file to copy: its path below the top of the tree on the server ("a/b.txt") and its
 // local path.
@@ -203,10 +207,21 @@ bool IsSafeRemoteName(const std::string& AName) {
          AName.find_first_of(kSeparatorsAndNul) == std::string::npos;
 }
 
+void CopyTrying(TreeRun& VRun, TreeSession& ASession, const TreeFile& AFile) {
+  try {
+    VRun.Direction.Copy(ASession, VRun, AFile);
+  } catch (const EIdReplyRFCError& error) {
+    if (error.ErrorCode() != kDataConnectionRefused) {
+      throw;
+    }
+    VRun.Direction.Copy(ASession, VRun, AFile);
+  }
+}
+
 void Work(TreeRun& VRun, TreeSession& ASession) {
   while (std::optional<TreeFile> file = VRun.Files.Pop()) {
     try {
-      VRun.Direction.Copy(ASession, VRun, *file);
+      CopyTrying(VRun, ASession, *file);
     } catch (const std::exception& error) {
       VRun.Failures.Add(file->Remote, error);
     }
@@ -253,9 +268,12 @@ void SetLocalModified(const fs::path& APath, TDateTime AGMT) {
 }
 
 // A download goes to a hidden file beside the target that takes the target's name only once
-// complete, so no partial file ever carries it.
+// complete, so no partial file ever carries it. The number keeps two sessions' partial files
+// apart even where the tree holds a file of the other's partial name.
 fs::path PartialName(const fs::path& ALocal) {
-  return ALocal.parent_path() / ("." + ALocal.filename().string() + ".part");
+  static std::atomic<uint64_t> counter{0};
+  return ALocal.parent_path() /
+         ("." + ALocal.filename().string() + ".part" + std::to_string(++counter));
 }
 
 // ---- get -r --------------------------------------------------------------------------------
