@@ -360,6 +360,23 @@ TEST(FtpTlsData, ReinitializeReturnsAnExplicitConnectionToPlainText) {
   s.Finish();
 }
 
+// The first AUTH capability line decides; its ";"-separated mechanisms are compared without
+// letter case.
+TEST(FtpTlsSettings, SupportsTLSReadsTheFirstAuthLine) {
+  const std::pair<Lines, bool> cases[] = {
+      {{" AUTH TLS"}, true},
+      {{"MDTM", "  auth ssl"}, true},
+      {{" AUTH GSSAPI; tls-p "}, true},
+      {{" AUTH KERBEROS"}, false},
+      {{" AUTHTLS"}, false},
+      {{" AUTH GSSAPI", " AUTH TLS"}, false},
+      {{}, false},
+  };
+  for (const auto& [lines, offered] : cases) {
+    EXPECT_EQ(CapabilitiesOfferTLS(lines), offered) << (lines.empty() ? "" : lines.back());
+  }
+}
+
 // ---- Registry ----------------------------------------------------------------------------
 
 TEST(FtpTlsRegistry, RegistersReplacesAndRemovesByName) {
