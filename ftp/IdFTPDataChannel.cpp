@@ -43,16 +43,14 @@ void TIdFTP::SendDataSettings() {
 
 // ---- Passive address queries ---------------------------------------------------------------
 
-// The data-protection commands go out once per data connection, also when EPSV falls back to
-// PASV.
 TIdFTPDataAddress TIdFTP::SendPassive() {
-  SendDataSettings();
   return FUsingExtDataPort ? SendEPassive() : SendPASV();
 }
 
 // "227 Entering Passive Mode (127,0,0,1,4,51)"; some servers leave out the parentheses
 // ("227 Entering Passive Mode 127,0,0,1,4,51" or "227 =127,0,0,1,4,51").
 TIdFTPDataAddress TIdFTP::SendPASV() {
+  SendDataSettings();
   SendCmd("PASV", {kCodePassive});
   return ParsePASVReply(LastCmdResult().FirstTextLine());
 }
@@ -66,6 +64,7 @@ TIdFTPDataAddress TIdFTP::SendCPassive() {
 // RFC 2428: "229 Entering Extended Passive Mode (|||6446|)". Servers that do not know EPSV
 // answer 500 or 502; then PASV serves this and every later transfer of the connection.
 TIdFTPDataAddress TIdFTP::SendEPassive() {
+  SendDataSettings();
   // Behind a proxy the network protocol is named; plain EPSV follows when that form is refused.
   const bool answeredNamed = FProxySettings->ProxyType() != fpcmNone &&
                              SendCmd("EPSV " + ProtocolNumber(IPVersion())) == kCodeExtPassive;
