@@ -1,6 +1,7 @@
 // The TLS negotiation of a session against a scripted server, with a stand-in TLS handler:
 // the AUTH commands and the three failure handlings, the port switch of UseTLS, the option
-// setters, PBSZ/PROT/CCC, the data connection's handshake after the preliminary reply, REIN.
+// setters, PBSZ/PROT/CCC, the data connection's handshake after the preliminary reply, REIN,
+// SupportsTLS.
 #include <typeinfo>
 #include <utility>
 
@@ -10,7 +11,6 @@
 #include "FtpScriptedSession.h"
 #include "base/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
-#include "ftp/IdSSLRegistry.h"
 #include "support/ScriptedFtpServer.h"
 
 namespace ftpc {
@@ -375,23 +375,6 @@ TEST(FtpTlsSettings, SupportsTLSReadsTheFirstAuthLine) {
   for (const auto& [lines, offered] : cases) {
     EXPECT_EQ(CapabilitiesOfferTLS(lines), offered) << (lines.empty() ? "" : lines.back());
   }
-}
-
-// ---- Registry ----------------------------------------------------------------------------
-
-TEST(FtpTlsRegistry, RegistersReplacesAndRemovesByName) {
-  TIdSSLRegistry& registry = TIdSSLRegistry::Instance();
-  const size_t before = registry.Count();
-  const auto log = std::make_shared<TlsLog>();
-  registry.Register({"Fake", [log] { return std::make_unique<test::FakeTlsIOHandler>(log); }, {}});
-  registry.Register({"fake", [log] { return std::make_unique<test::FakeTlsIOHandler>(log); }, {}});
-  EXPECT_EQ(registry.Count(), before + 1);
-  const std::optional<TIdSSLRegEntry> entry = registry.Find("FAKE");
-  ASSERT_TRUE(entry.has_value());
-  EXPECT_EQ(entry->ProductName, "fake");
-  EXPECT_NE(entry->ClientHandler(), nullptr);
-  registry.Unregister("Fake");
-  EXPECT_FALSE(registry.Find("fake").has_value());
 }
 
 } // namespace
