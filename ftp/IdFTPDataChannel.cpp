@@ -43,14 +43,16 @@ void TIdFTP::SendDataSettings() {
 
 // ---- Passive address queries ---------------------------------------------------------------
 
+// The data-protection commands go out once per data connection, also when EPSV falls back to
+// PASV.
 TIdFTPDataAddress TIdFTP::SendPassive() {
+  SendDataSettings();
   return FUsingExtDataPort ? SendEPassive() : SendPASV();
 }
 
 // "227 Entering Passive Mode (127,0,0,1,4,51)"; some servers leave out the parentheses
 // ("227 Entering Passive Mode 127,0,0,1,4,51" or "227 =127,0,0,1,4,51").
 TIdFTPDataAddress TIdFTP::SendPASV() {
-  SendDataSettings();
   SendCmd("PASV", {kCodePassive});
   return ParsePASVReply(LastCmdResult().FirstTextLine());
 }
@@ -64,7 +66,6 @@ TIdFTPDataAddress TIdFTP::SendCPassive() {
 // RFC 2428: "229 Entering Extended Passive Mode (|||6446|)". Servers that do not know EPSV
 // answer 500 or 502; then PASV serves this and every later transfer of the connection.
 TIdFTPDataAddress TIdFTP::SendEPassive() {
-  SendDataSettings();
   // Behind a proxy the network protocol is named; plain EPSV follows when that form is refused.
   const bool answeredNamed = FProxySettings->ProxyType() != fpcmNone &&
                              SendCmd("EPSV " + ProtocolNumber(IPVersion())) == kCodeExtPassive;
@@ -87,9 +88,10 @@ TIdFTPDataAddress TIdFTP::SendEPassive() {
 
 // ---- Active announcements ------------------------------------------------------------------
 
+// PORT cannot carry an IPv6 address: an IPv6 one always goes out with EPRT.
 void TIdFTP::AnnounceDataPort(const std::string& AIP, uint16_t APort, TIdIPVersion AIPVersion) {
   SendDataSettings();
-  if (FUsingExtDataPort) {
+  if (FUsingExtDataPort || AIPVersion == Id_IPv6) {
     SendEPRT(AIP, APort, AIPVersion);
   } else {
     SendPORT(AIP, APort);
