@@ -18,6 +18,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include "ftp/IdSSLRegistry.h"
 #include "stack/IdSocketHandle.h"
 
 namespace ftpc {
@@ -145,6 +146,13 @@ bool IsIPAddress(const std::string& AName) {
   return inet_pton(AF_INET, AName.c_str(), address) == 1 ||
          inet_pton(AF_INET6, AName.c_str(), address) == 1;
 }
+
+// Start-up: applications may pick this implementation by name from the TLS registry.
+[[maybe_unused]] const bool GOpenSSLRegistered = [] {
+  TIdSSLRegistry::Instance().Register(
+      {kOpenSSLProductName, [] { return std::make_unique<TIdOpenSSLTLSHandler>(); }, {}});
+  return true;
+}();
 
 } // namespace
 

@@ -39,6 +39,9 @@ FTPC_DECLARE_EXCEPTION(EIdOpenSSLError, EIdException);
 // The server's certificate was not accepted; the message says why.
 FTPC_DECLARE_EXCEPTION(EIdOpenSSLCertificateRejected, EIdOpenSSLError);
 
+// The name under which the handler is in the TLS registry (TIdSSLRegistry).
+inline constexpr const char* kOpenSSLProductName = "OpenSSL";
+
 using TIdSHA256Digest = std::array<uint8_t, 32>;
 
 // A SHA-256 fingerprint written as 64 hex digits, optionally in colon-separated pairs;

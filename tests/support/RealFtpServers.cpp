@@ -1,5 +1,6 @@
 #include "support/RealFtpServers.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <poll.h>
@@ -201,8 +202,12 @@ std::vector<std::string> PlanProftpd(const Layout& L, std::string& VError) {
                        "PassivePorts " + std::to_string(L.PassiveMin) + " " + std::to_string(L.PassiveMax) + "\n" +
                        "AllowOverwrite on\nAllowStoreRestart on\nDeflateEngine on\nDigestEngine on\n";
   if (L.Certificate != nullptr) {
+    // proftpd takes the first TLSProtocol line: one among Extra replaces this default.
+    const bool ownProtocols = std::any_of(L.Options.Extra.begin(), L.Options.Extra.end(),
+                                          [](const std::string& ALine) { return ALine.starts_with("TLSProtocol"); });
     config += "LoadModule mod_tls.c\nTLSEngine on\nTLSLog " + L.Dir + "/tls.log\n" +
-              "TLSProtocol TLSv1.2 TLSv1.3\nTLSRSACertificateFile " + L.Certificate->CertFile + "\n" +
+              (ownProtocols ? "" : "TLSProtocol TLSv1.2 TLSv1.3\n") +
+              "TLSRSACertificateFile " + L.Certificate->CertFile + "\n" +
               "TLSRSACertificateKeyFile " + L.Certificate->KeyFile + "\n" +
               "TLSRequired off\nTLSVerifyClient off\n";
     if (L.Options.Tls == RealServerTls::Implicit) {

@@ -12,6 +12,7 @@
 #include <openssl/x509.h>
 
 #include "ftp/IdFTP.h"
+#include "ftp/IdSSLRegistry.h"
 #include "support/RealFtpSession.h"
 #include "support/TempDir.h"
 #include "support/TestPattern.h"
@@ -217,6 +218,38 @@ INSTANTIATE_TEST_SUITE_P(
         TrustCase{"insecure", "127.0.0.*",
                   [](TIdOpenSSLTLSHandler& AHandler) { AHandler.SetVerifyPeer(false); }, nullptr}),
     [](const ::testing::TestParamInfo<TrustCase>& AInfo) { return AInfo.param.Name; });
+
+// Both servers list SSCN: one server takes the TLS client's part on the data connection
+// between them. That connection cannot resume either control session, so the servers must not
+// insist on reuse; and they run TLS 1.2 between them, because under TLS 1.3 this server,
+// as the TLS client of a data connection, now and then closes it before its peer has read
+// the end (the receiving side then aborts with 426).
+TEST(FtpsSiteToSite, CopiesBetweenTwoServersUnderTls) {
+  const test::RealFtpServerOptions options{
+      .Tls = RealServerTls::Explicit,
+      .Extra = {"TLSOptions NoSessionReuseRequired", "TLSProtocol TLSv1.2",
+                "TLSCACertificateFile " + Certificate().CertFile}};
+  auto source = test::StartRealFtpServerOrSkip(RealServerKind::Proftpd, options);
+  auto dest = source ? test::StartRealFtpServerOrSkip(RealServerKind::Proftpd, options) : nullptr;
+  if (!dest) {
+    return;
+  }
+  ASSERT_TRUE(test::WritePatternFile(source->RootDir() + "/copied.bin", kLargeSize));
+  TlsClient from(*source, kExplicit12);
+  TlsClient to(*dest, kExplicit12);
+  from.Ftp->Connect();
+  to.Ftp->Connect();
+  from.Ftp->SiteToSiteUpload(*to.Ftp, "copied.bin");
+  EXPECT_EQ(FileChecksumText(dest->RootDir() + "/copied.bin"), PatternChecksumText(kLargeSize));
+  from.Ftp->Quit();
+  to.Ftp->Quit();
+}
+
+TEST(TlsRegistry, OffersTheHandlerByName) {
+  const auto entry = TIdSSLRegistry::Instance().Find(kOpenSSLProductName);
+  ASSERT_TRUE(entry.has_value());
+  EXPECT_NE(dynamic_cast<TIdOpenSSLTLSHandler*>(entry->ClientHandler().get()), nullptr);
+}
 
 TEST(Sha256Fingerprint, ParsesHexWithOrWithoutColons) {
   const std::string plain(64, 'a');
