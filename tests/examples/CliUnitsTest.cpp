@@ -118,6 +118,21 @@ TEST(CliOptionsTest, SetsEveryOptionWhereverItStands) {
             7);
 }
 
+TEST(CliOptionsTest, ReadsTheTlsOptionsAndListsThemInTheHelp) {
+  const TlsOption tls =
+      ParseCommandLine({"--tls", "--ccc", "--clear-data", "--pin", "AB:" + std::string(62, '0'),
+                        "get", "ftp://h/f"})
+          .Opts.Tls;
+  EXPECT_TRUE(tls.Explicit && tls.ClearControl && tls.ClearData && !tls.Insecure);
+  ASSERT_TRUE(tls.Pin.has_value());
+  EXPECT_EQ(tls.Pin->front(), 0xAB);
+  EXPECT_EQ(ParseCommandLine({"--ca-file=c.pem", "get", "ftps://h/f"}).Opts.Tls.CAFile, "c.pem");
+  for (const char* option :
+       {"--tls", "ftps://", "--ca-file", "--pin", "--insecure", "--ccc", "--clear-data"}) {
+    EXPECT_NE(std::string(HelpText()).find(option), std::string::npos) << option;
+  }
+}
+
 TEST(CliOptionsTest, ReadsTheProxyAddressAndUser) {
   struct ProxyCase {
     std::vector<std::string> Args;
