@@ -2,12 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "examples/cli/Url.h"
 #include "examples/cli/UsageError.h"
 #include "proxy/IdSocks.h"
+#include "tls/IdOpenSSLTLSHandler.h"
 
 namespace ftpc::cli {
 
@@ -26,6 +28,17 @@ struct ProxyOption {
   std::string Password;
 };
 
+// --tls (explicit TLS, required) or an ftps:// URL (implicit TLS), and how far to trust and
+// protect: --ca-file FILE, --pin SHA256-HEX or --insecure; --ccc, --clear-data.
+struct TlsOption {
+  bool Explicit = false;
+  std::string CAFile;
+  std::optional<TIdSHA256Digest> Pin;
+  bool Insecure = false;
+  bool ClearControl = false; // --ccc
+  bool ClearData = false;    // --clear-data
+};
+
 struct Options {
   bool Active = false;
   bool Ascii = false;
@@ -37,6 +50,7 @@ struct Options {
   bool LongListing = false;   // ls -l
   int32_t TimeoutSeconds = 0; // 0: the library's own time-outs
   ProxyOption Proxy;
+  TlsOption Tls;
 };
 
 struct Invocation {
