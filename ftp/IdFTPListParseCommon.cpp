@@ -131,15 +131,23 @@ TIdDirItemType UnixItemType(char ALetter) {
   }
 }
 
+// A letter of the nine permission columns ("rwx", set-id and sticky forms, mandatory locking).
+bool IsUnixRight(char AChar) {
+  switch (AChar) {
+  case '-': case 'r': case 'w': case 'x': case 's': case 'S': case 't': case 'T': case 'l':
+  case 'L': return true;
+  default: return false;
+  }
+}
+
 // "-rw-r--r--", optionally followed by an ACL or context marker ("+", ".", "@").
 bool IsUnixMode(std::string_view AText) {
   static constexpr std::string_view kTypes = "-dlbcpsD";
-  static constexpr std::string_view kRights = "-rwxsStTlL";
   if (AText.size() < 10 || AText.size() > 11 || kTypes.find(AText[0]) == std::string_view::npos) {
     return false;
   }
   for (size_t i = 1; i < 10; ++i) {
-    if (kRights.find(AText[i]) == std::string_view::npos) {
+    if (!IsUnixRight(AText[i])) {
       return false;
     }
   }
@@ -150,10 +158,10 @@ bool IsTotalLine(std::string_view ALine) { return TextHasPrefix(ALine, "total ")
 
 // The year of a "Mon DD HH:MM" date: this year, unless that lies ahead of now.
 int64_t YearOfRecentDate(uint16_t AMonth, int64_t ADay, uint16_t AHour, uint16_t AMinute) {
-  const TDateTime now = NowUTC();
-  const int64_t year = DecodeDateTime(now).Year;
+  const TIdListingMoment& now = ListingMoment();
+  const int64_t year = now.YearUTC;
   const auto candidate = MakeDateTime(year, AMonth, ADay, AHour, AMinute);
-  return candidate && *candidate > now + kFutureTolerance ? year - 1 : year;
+  return candidate && *candidate > now.NowUTC + kFutureTolerance ? year - 1 : year;
 }
 
 // The date fields: month, day, and a year or a time of day.
