@@ -121,23 +121,6 @@ struct TMLSTFacts {
   std::string_view Type, Modify, Create, LastAccess, Size, Sizd, Perm, UnixMode, Unique, Win32ea;
 };
 
-char LowerLetter(char AChar) {
-  return AChar >= 'A' && AChar <= 'Z' ? static_cast<char>(AChar - 'A' + 'a') : AChar;
-}
-
-// A fact name against one the parser knows; inline, as it runs for every fact of every line.
-bool EqualsIgnoringLetterCase(std::string_view AName, std::string_view AKnown) {
-  if (AName.size() != AKnown.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < AName.size(); ++i) {
-    if (LowerLetter(AName[i]) != LowerLetter(AKnown[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::string_view* FactSlot(TMLSTFacts& AFacts, std::string_view AName) {
   struct TSlot {
     std::string_view Name;
@@ -149,8 +132,13 @@ std::string_view* FactSlot(TMLSTFacts& AFacts, std::string_view AName) {
       {"unique", &TMLSTFacts::Unique},   {"create", &TMLSTFacts::Create},
       {"sizd", &TMLSTFacts::Sizd},       {"UNIX.mode", &TMLSTFacts::UnixMode},
       {"win32.ea", &TMLSTFacts::Win32ea}, {"windows.lastaccesstime", &TMLSTFacts::LastAccess}};
+  // Servers send the names as written above; the comparison ignoring case runs only for a
+  // name written otherwise whose first letter matches (this runs for every fact of every line).
+  constexpr char kLowerCaseBit = 0x20;
   for (const TSlot& slot : kSlots) {
-    if (EqualsIgnoringLetterCase(AName, slot.Name)) {
+    if (AName.size() == slot.Name.size() &&
+        (AName == slot.Name || ((AName[0] | kLowerCaseBit) == (slot.Name[0] | kLowerCaseBit) &&
+                                TextEqualsIgnoreCase(AName, slot.Name)))) {
       return &(AFacts.*slot.Field);
     }
   }
