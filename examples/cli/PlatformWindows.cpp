@@ -55,12 +55,16 @@ HANDLE Open(const std::string& APath, DWORD AAccess, DWORD ACreation, DWORD AFla
                        nullptr, ACreation, FILE_ATTRIBUTE_NORMAL | AFlags, nullptr);
 }
 
-// A disk file that is no link (reparse point); the handle is closed when it is not one.
-void RequireRegularFile(HANDLE AHandle, const std::string& APath) {
+enum class TLinks { Followed, Refused };
+
+// A disk file (with ALinks Refused: opened as itself, and no link); the handle is closed when
+// it is not one.
+void RequireRegularFile(HANDLE AHandle, const std::string& APath, TLinks ALinks) {
   BY_HANDLE_FILE_INFORMATION info{};
   const bool disk = ::GetFileType(AHandle) == FILE_TYPE_DISK &&
                     ::GetFileInformationByHandle(AHandle, &info) != 0;
-  if (disk && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  if (disk && ALinks == TLinks::Refused &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     ::CloseHandle(AHandle);
     throw std::runtime_error("'" + APath + "' is a symbolic link, which is never followed");
   }
@@ -91,7 +95,7 @@ std::unique_ptr<TStream> OpenRegularForReading(const std::string& APath) {
   if (handle == INVALID_HANDLE_VALUE) {
     RaiseSystemError("cannot open", APath);
   }
-  RequireRegularFile(handle, APath);
+  RequireRegularFile(handle, APath, TLinks::Followed);
   return std::make_unique<HandleStream>(handle, APath);
 }
 
@@ -116,7 +120,7 @@ std::unique_ptr<TStream> OpenRegularForWriting(const std::string& APath) {
   if (handle == INVALID_HANDLE_VALUE) {
     RaiseSystemError("cannot open", APath);
   }
-  RequireRegularFile(handle, APath);
+  RequireRegularFile(handle, APath, TLinks::Refused);
   return std::make_unique<HandleStream>(handle, APath);
 }
 
@@ -144,7 +148,8 @@ void ArmInterruptCleanup(const std::string& APath) {
   wide.copy(gPendingTemporary, wide.size());
   gPendingTemporary[wide.size()] = L'\0';
   gPendingArmed = true;
-  ::SetConsoleCtrlHandler(RemoveTemporaryOnInterrupt, TRUE);
+  static const bool installed = ::SetConsoleCtrlHandler(RemoveTemporaryOnInterrupt, TRUE) != 0;
+  static_cast<void>(installed);
 }
 
 void DisarmInterruptCleanup() { gPendingArmed = false; }
