@@ -154,14 +154,21 @@ bool IsUnixMode(std::string_view AText) {
   return AText.size() == 10 || AText[10] == '+' || AText[10] == '.' || AText[10] == '@';
 }
 
-bool IsTotalLine(std::string_view ALine) { return TextHasPrefix(ALine, "total "); }
+// Asked of every line: the first letter rules out nearly all of them cheaply.
+bool IsTotalLine(std::string_view ALine) {
+  return !ALine.empty() && (ALine[0] == 't' || ALine[0] == 'T') && TextHasPrefix(ALine, "total ");
+}
 
-// The year of a "Mon DD HH:MM" date: this year, unless that lies ahead of now.
-int64_t YearOfRecentDate(uint16_t AMonth, int64_t ADay, uint16_t AHour, uint16_t AMinute) {
+// A "Mon DD HH:MM" date: in this year, unless that lies ahead of now. A date this year's
+// calendar lacks is none.
+std::optional<TDateTime> RecentDate(uint16_t AMonth, int64_t ADay, uint16_t AHour,
+                                    uint16_t AMinute) {
   const TIdListingMoment& now = ListingMoment();
-  const int64_t year = now.YearUTC;
-  const auto candidate = MakeDateTime(year, AMonth, ADay, AHour, AMinute);
-  return candidate && *candidate > now.NowUTC + kFutureTolerance ? year - 1 : year;
+  const auto thisYear = MakeDateTime(now.YearUTC, AMonth, ADay, AHour, AMinute);
+  if (!thisYear || *thisYear <= now.NowUTC + kFutureTolerance) {
+    return thisYear;
+  }
+  return MakeDateTime(now.YearUTC - 1, AMonth, ADay, AHour, AMinute);
 }
 
 // The date fields: month, day, and a year or a time of day.
@@ -175,7 +182,7 @@ std::optional<TDateTime> UnixDate(std::string_view AMonth, std::string_view ADay
   uint16_t hour = 0;
   uint16_t minute = 0;
   if (ReadClock(AYearOrTime, hour, minute)) {
-    return MakeDateTime(YearOfRecentDate(month, *day, hour, minute), month, *day, hour, minute);
+    return RecentDate(month, *day, hour, minute);
   }
   const auto year = AYearOrTime.size() == 4 ? ReadNumber(AYearOrTime) : std::nullopt;
   return year ? MakeDateTime(*year, month, *day, 0, 0) : std::nullopt;
