@@ -1,4 +1,5 @@
 #include "examples/cli/Options.h"
+#include "examples/cli/Tls.h"
 
 #include <charconv>
 #include <filesystem>
@@ -187,7 +188,7 @@ constexpr ValueOption kValueOptions[] = {
      }},
     {"--pin", "a SHA-256 digest in hex",
      [](Options& VOptions, std::string_view AValue) {
-       VOptions.Tls.Pin = ParseSHA256Fingerprint(AValue);
+       VOptions.Tls.Pin = ParsePin(AValue);
        if (!VOptions.Tls.Pin) {
          throw UsageError("--pin takes 64 hex digits (colons allowed), not '" +
                           std::string(AValue) + "'");
@@ -294,6 +295,9 @@ void CheckCombinations(const Invocation& AInvocation) {
     throw UsageError("--resume and --ascii exclude each other");
   }
   CheckTlsCombinations(opts.Tls, AInvocation.Url);
+  if (WantsTls(AInvocation)) {
+    CheckTlsAvailable();
+  }
 }
 
 // "dir/name" gives "name"; a name that ends in a slash has none.

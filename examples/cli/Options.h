@@ -1,6 +1,7 @@
 // The command line of the client program: its commands, options and the help text.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,7 +10,6 @@
 #include "examples/cli/Url.h"
 #include "examples/cli/UsageError.h"
 #include "proxy/IdSocks.h"
-#include "tls/IdOpenSSLTLSHandler.h"
 
 namespace ftpc::cli {
 
@@ -30,10 +30,13 @@ struct ProxyOption {
 
 // --tls (explicit TLS, required) or an ftps:// URL (implicit TLS), and how far to trust and
 // protect: --ca-file FILE, --pin SHA256-HEX or --insecure; --ccc, --clear-data.
+// The SHA-256 digest of a certificate's DER encoding.
+using CertificatePin = std::array<uint8_t, 32>;
+
 struct TlsOption {
   bool Explicit = false;
   std::string CAFile;
-  std::optional<TIdSHA256Digest> Pin;
+  std::optional<CertificatePin> Pin;
   bool Insecure = false;
   bool ClearControl = false; // --ccc
   bool ClearData = false;    // --clear-data

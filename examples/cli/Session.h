@@ -11,7 +11,6 @@
 #include "examples/cli/Progress.h"
 #include "compress/IdZLibCompressor.h"
 #include "examples/cli/Transcript.h"
-#include "tls/IdOpenSSLTLSHandler.h"
 #include "ftp/IdFTP.h"
 
 namespace ftpc::cli {
@@ -48,7 +47,7 @@ private:
   std::unique_ptr<Transcript> FTranscript; // before FFtp: the session goes first
   std::unique_ptr<TIdZLibCompressor> FCompressor; // the same
   std::unique_ptr<TIdFTP> FFtp;
-  TIdOpenSSLTLSHandler* FTls = nullptr; // FFtp's handler with --tls or ftps://
+  TIdSSLIOHandlerSocketBase* FTls = nullptr; // FFtp's handler with --tls or ftps://
 };
 
 } // namespace ftpc::cli

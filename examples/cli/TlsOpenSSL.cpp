@@ -1,9 +1,13 @@
 #include "examples/cli/Tls.h"
 
+#include "tls/IdOpenSSLTLSHandler.h"
+
 namespace ftpc::cli {
 
-bool WantsTls(const Invocation& AInvocation) {
-  return AInvocation.Opts.Tls.Explicit || AInvocation.Url.ImplicitTls;
+void CheckTlsAvailable() {}
+
+std::optional<CertificatePin> ParsePin(std::string_view AText) {
+  return ParseSHA256Fingerprint(AText);
 }
 
 namespace {
@@ -20,7 +24,7 @@ void ApplyTrust(TIdOpenSSLTLSHandler& AHandler, const TlsOption& ATls) {
 
 } // namespace
 
-TIdOpenSSLTLSHandler& ApplyTls(TIdFTP& AFtp, const Invocation& AInvocation) {
+TIdSSLIOHandlerSocketBase& ApplyTls(TIdFTP& AFtp, const Invocation& AInvocation) {
   const TlsOption& tls = AInvocation.Opts.Tls;
   auto owned = std::make_unique<TIdOpenSSLTLSHandler>();
   TIdOpenSSLTLSHandler& handler = *owned;
@@ -34,12 +38,14 @@ TIdOpenSSLTLSHandler& ApplyTls(TIdFTP& AFtp, const Invocation& AInvocation) {
   return handler;
 }
 
-void RethrowWithTlsReason(const TIdOpenSSLTLSHandler* AHandler, std::exception_ptr AFailure) {
-  if (AHandler != nullptr && !AHandler->FailureReason().empty()) {
+void RethrowWithTlsReason(const TIdSSLIOHandlerSocketBase* AHandler,
+                          std::exception_ptr AFailure) {
+  const auto* handler = dynamic_cast<const TIdOpenSSLTLSHandler*>(AHandler);
+  if (handler != nullptr && !handler->FailureReason().empty()) {
     try {
       std::rethrow_exception(AFailure);
     } catch (const EIdTLSClientTLSHandShakeFailed&) {
-      throw EIdOpenSSLError("TLS failed: " + AHandler->FailureReason());
+      throw EIdOpenSSLError("TLS failed: " + handler->FailureReason());
     } catch (...) {
     }
   }
