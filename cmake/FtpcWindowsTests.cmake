@@ -16,10 +16,11 @@ set(FTPC_WINDOWS_TESTS_stack IPAddressTest)
 set(FTPC_WINDOWS_TESTS_server SimpleServerTest)
 set(FTPC_WINDOWS_TESTS_proxy TransparentProxyTest)
 set(FTPC_WINDOWS_TESTS_platform PlatformTest)
+set(FTPC_WINDOWS_TESTS_examples CliPlatformTest)
 # These compare the system's error texts with Linux's; Windows words them its own way.
 set(FTPC_WINDOWS_TEST_FILTER_global
   --gtest_filter=-FileStreamTest.RefusedOpensNameTheFullPathAndTheSystemReason:FileStreamTest.RelativeNamesAreReportedAsFullPaths)
-set(FTPC_WINDOWS_TEST_SUITES global hash core stack server proxy platform)
+set(FTPC_WINDOWS_TEST_SUITES global hash core stack server proxy platform examples)
 
 add_library(ftpc_testmain STATIC ${CMAKE_SOURCE_DIR}/tests/support/TestMain.cpp)
 target_link_libraries(ftpc_testmain PUBLIC ftpc gtest gmock)
@@ -37,3 +38,4 @@ foreach(suite IN LISTS FTPC_WINDOWS_TEST_SUITES)
   add_test(NAME ${suite} COMMAND test_${suite} ${FTPC_WINDOWS_TEST_FILTER_${suite}})
   set_tests_properties(${suite} PROPERTIES LABELS ${suite} TIMEOUT 600)
 endforeach()
+target_link_libraries(test_examples PRIVATE ftpc_cli)

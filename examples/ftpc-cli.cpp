@@ -1,6 +1,5 @@
 // ftpc-cli: the everyday client program of the library. See Options.cpp for its command line,
 // or run it with --help.
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -10,6 +9,7 @@
 #include "examples/cli/Commands.h"
 #include "examples/cli/Options.h"
 #include "examples/cli/Listing.h"
+#include "examples/cli/Platform.h"
 #include "examples/cli/Tree.h"
 
 namespace {
@@ -100,8 +100,7 @@ int Run(const Invocation& AInvocation) {
 } // namespace
 
 int main(int argc, char** argv) {
-  // A reader that went away (ftpc-cli ... | head) must not end the run with a signal.
-  std::signal(SIGPIPE, SIG_IGN);
+  platform::IgnoreBrokenPipes();
   Invocation invocation;
   try {
     invocation = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));

@@ -48,7 +48,7 @@ void TIdExplicitTLSClient::SetUseTLS(TIdUseTLS AValue) {
 void TIdExplicitTLSClient::SetIOHandler(TIdIOHandler* AValue) {
   TIdTCPClientCustom::SetIOHandler(AValue);
   if (FUseTLS != utNoTLSSupport && AsTLSHandler(AValue) == nullptr) {
-    FUseTLS = utNoTLSSupport;
+    SetUseTLS(utNoTLSSupport);
   }
 }
 
@@ -110,16 +110,17 @@ void TIdExplicitTLSClient::ProcessTLSNotAvail() {
   throw EIdTLSClientTLSNotAvailable(std::string(RSTLSClientTLSNegCmdFailed));
 }
 
-void TIdExplicitTLSClient::TLSHandshake() {
+bool TIdExplicitTLSClient::TLSHandshake() {
   try {
     if (TIdSSLIOHandlerSocketBase* tls = AsTLSHandler(IOHandler())) {
       tls->SetPassThrough(false);
-      return;
+      return true;
     }
     throw EIdTLSClientSSLIOHandlerRequred(std::string(RSTLSClientSSLIOHandlerRequred));
   } catch (const std::exception&) {
     ProcessTLSHandShakeFailed();
   }
+  return false;
 }
 
 } // namespace ftpc

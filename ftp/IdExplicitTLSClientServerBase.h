@@ -66,6 +66,7 @@ public:
     FOnTLSHandShakeFailed = std::move(AValue);
   }
 
+  // A handler that is not a TLS handler switches UseTLS to utNoTLSSupport (through SetUseTLS).
   void SetIOHandler(TIdIOHandler* AValue) override;
   using TIdTCPClientCustom::SetIOHandler;
   // Sets the TLS handler's pass-through state for the mode, then connects.
@@ -79,8 +80,9 @@ protected:
   virtual void ProcessTLSNotAvail();
   virtual void ProcessTLSNegCmdFailed();
   virtual void ProcessTLSHandShakeFailed();
-  // Runs the handshake on the connected control handler.
-  virtual void TLSHandshake();
+  // Runs the handshake on the connected control handler. True when it succeeded; false when it
+  // failed and OnTLSHandShakeFailed let the session go on in plain text (otherwise it raises).
+  virtual bool TLSHandshake();
   // Disconnects when connected, swallowing a failure of the goodbye.
   void DisconnectAfterTLSFailure();
 

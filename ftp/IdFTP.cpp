@@ -180,9 +180,6 @@ void TIdFTP::LoginAfterConnect() {
   if (FTryNATFastTrack) {
     DoTryNATFastTrack();
   }
-  if (FUseTLS == utUseImplicitTLS) {
-    FUsingSFTP = true;
-  }
   SendSyst();
   if (ServerHasSiteZone()) {
     SendSiteZone();
@@ -472,10 +469,9 @@ void TIdFTP::NegotiateAUTH() {
   }
 }
 
-void TIdFTP::StartControlTLS() {
-  TLSHandshake();
-  FUsingSFTP = true;
-}
+// A handshake that failed but was let go on leaves the control connection plain: UsingSFTP
+// stays false, so that the not-available handling is asked and no PBSZ/PROT follow.
+void TIdFTP::StartControlTLS() { FUsingSFTP = TLSHandshake(); }
 
 // ACCT (RFC 959) when the server asks for an account with 332, or mentions one while the
 // application has set one.
@@ -597,8 +593,10 @@ void TIdFTP::LoginThroughNovellBorder(const std::string& AProxyUser) {
   }
 }
 
+// An implicitly secured connection is under TLS from its first byte: it keeps UsingSFTP
+// (also for a Login called by the application after Connect) and is never "TLS not available".
 void TIdFTP::Login() {
-  FUsingSFTP = false;
+  FUsingSFTP = FUseTLS == utUseImplicitTLS;
   if (FUseTLS == utUseRequireTLS || FUseTLS == utUseExplicitTLS) {
     NegotiateAUTH();
   }

@@ -185,9 +185,11 @@ public:
   // without a compressor and EIdFTPUnsupportedTransferMode when FEAT did not list "MODE Z".
   void TransferMode(TIdFTPTransferMode ATransferMode);
   // Copies ASourceFile from this server to AToSite's as ADestFile (the same name when empty):
-  // the destination is asked for a passive address (PASV/EPSV, or CPSV under TLS, 227 or
-  // 229), this side is told to connect there (PORT/EPRT, 200), then STOR and RETR with their
-  // replies. Raises, before sending anything, EIdFTPSToSNATFastTrack,
+  // the destination is asked for a passive address (PASV/EPSV, 227 or 229), this side is told
+  // to connect there (PORT/EPRT, 200), then STOR and RETR with their replies. Under TLS, with
+  // PROT P, "SSCN ON" (200) goes to this server or else to the destination where listed;
+  // without it the destination gets CPSV (227) and this side PORT (IPv4 only); PBSZ/PROT come
+  // first on both sides. Raises, before sending anything, EIdFTPSToSNATFastTrack,
   // EIdFTPSToSIPProtoMustBeSame, EIdFTPSToSTransModesMustBeSame or EIdFTPSToSNoDataProtection
   // when the sessions do not fit; a refusal on one side gets ABOR on the other.
   void SiteToSiteUpload(TIdFTP& AToSite, const std::string& ASourceFile,
@@ -453,7 +455,12 @@ protected:
   // Returns the text lines of the server's preliminary reply to the data command.
   std::vector<std::string> InternalPut(const std::string& ACommand, TStream& ASource,
                                        bool AFromBeginning = true);
+  // "SSCN OFF" (200) when SSCN is on.
   void SendSSCNOff();
+  // "SSCN ON" (200) for a protected session whose server lists SSCN; true when SSCN is on.
+  bool SwitchSSCNOn();
+  // Puts one of the two servers of a protected server-to-server transfer in SSCN ON.
+  static bool ArrangeSSCN(TIdFTP& ASource, TIdFTP& ADest);
   // Starts TLS on the data connection when it is to be protected.
   void StartDataChannelTLS();
   // The compressor checks every transfer in dmDeflate makes before sending anything.

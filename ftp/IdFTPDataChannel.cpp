@@ -87,9 +87,10 @@ TIdFTPDataAddress TIdFTP::SendEPassive() {
 
 // ---- Active announcements ------------------------------------------------------------------
 
+// PORT cannot carry an IPv6 address: an IPv6 one always goes out with EPRT.
 void TIdFTP::AnnounceDataPort(const std::string& AIP, uint16_t APort, TIdIPVersion AIPVersion) {
   SendDataSettings();
-  if (FUsingExtDataPort) {
+  if (FUsingExtDataPort || AIPVersion == Id_IPv6) {
     SendEPRT(AIP, APort, AIPVersion);
   } else {
     SendPORT(AIP, APort);

@@ -2,10 +2,61 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
 
 #include "global/IdGlobalProtocols.h"
 
 namespace ftpc {
+
+// ---- The moment of a listing ----------------------------------------------------------------
+
+namespace {
+
+// What the listing being parsed on this thread has asked so far; Depth 0: no listing.
+struct TListingMomentCache {
+  int Depth = 0;
+  bool HaveMoment = false;
+  bool HaveOffset = false;
+  TIdListingMoment Moment;
+  int64_t OffsetMs = 0;
+};
+
+thread_local TListingMomentCache gListingMoment;
+
+// Keeps what the lines of one listing ask for until the listing is parsed.
+class TListingMomentScope {
+public:
+  TListingMomentScope() { ++gListingMoment.Depth; }
+  ~TListingMomentScope() {
+    if (--gListingMoment.Depth == 0) {
+      gListingMoment.HaveMoment = false;
+      gListingMoment.HaveOffset = false;
+    }
+  }
+  TListingMomentScope(const TListingMomentScope&) = delete;
+  TListingMomentScope& operator=(const TListingMomentScope&) = delete;
+};
+
+} // namespace
+
+const TIdListingMoment& ListingMoment() {
+  TListingMomentCache& cache = gListingMoment;
+  if (cache.Depth == 0 || !cache.HaveMoment) {
+    cache.Moment.NowUTC = NowUTC();
+    cache.Moment.YearUTC = DecodeDateTime(cache.Moment.NowUTC).Year;
+    cache.HaveMoment = cache.Depth > 0;
+  }
+  return cache.Moment;
+}
+
+int64_t ListingLocalOffsetMilliseconds() {
+  TListingMomentCache& cache = gListingMoment;
+  if (cache.Depth == 0 || !cache.HaveOffset) {
+    cache.OffsetMs = std::llround(UtcOffsetOfLocalTime() * MSecsPerDay);
+    cache.HaveOffset = cache.Depth > 0;
+  }
+  return cache.OffsetMs;
+}
 
 // ---- TIdFTPListBase ------------------------------------------------------------------------
 
@@ -26,6 +77,7 @@ bool TIdFTPListBase::CheckListing(const std::vector<std::string>& /*AListing*/,
 
 bool TIdFTPListBase::ParseListing(const std::vector<std::string>& AListing,
                                   TIdFTPListItems& ADir) const {
+  const TListingMomentScope moment;
   ADir.Reserve(ADir.Count() + static_cast<int>(AListing.size()));
   for (const std::string& line : AListing) {
     if (!IsEntryLine(line)) {
@@ -60,6 +112,7 @@ bool TIdFTPLPNList::CheckListing(const std::vector<std::string>& /*AListing*/,
 namespace {
 
 constexpr int kHexBase = 16;
+constexpr int64_t kDecimalBase = 10;
 // "win32.ea" holds a 32-bit attribute set: at most eight hexadecimal digits.
 constexpr size_t kMaxAttributeDigits = 8;
 
@@ -79,8 +132,13 @@ std::string_view* FactSlot(TMLSTFacts& AFacts, std::string_view AName) {
       {"unique", &TMLSTFacts::Unique},   {"create", &TMLSTFacts::Create},
       {"sizd", &TMLSTFacts::Sizd},       {"UNIX.mode", &TMLSTFacts::UnixMode},
       {"win32.ea", &TMLSTFacts::Win32ea}, {"windows.lastaccesstime", &TMLSTFacts::LastAccess}};
+  // Servers send the names as written above; the comparison ignoring case runs only for a
+  // name written otherwise whose first letter matches (this runs for every fact of every line).
+  constexpr char kLowerCaseBit = 0x20;
   for (const TSlot& slot : kSlots) {
-    if (AName.size() == slot.Name.size() && TextEqualsIgnoreCase(AName, slot.Name)) {
+    if (AName.size() == slot.Name.size() &&
+        (AName == slot.Name || ((AName[0] | kLowerCaseBit) == (slot.Name[0] | kLowerCaseBit) &&
+                                TextEqualsIgnoreCase(AName, slot.Name)))) {
       return &(AFacts.*slot.Field);
     }
   }
@@ -107,16 +165,21 @@ TMLSTFacts ReadFacts(std::string_view AFactList) {
 
 bool Present(std::string_view AFact) { return AFact.data() != nullptr; }
 
+// The value of a run of decimal digits short enough not to overflow.
+int64_t DigitsValue(std::string_view ADigits) {
+  int64_t value = 0;
+  for (const char c : ADigits) {
+    value = value * kDecimalBase + (c - '0');
+  }
+  return value;
+}
+
 // A fact's number: plain digits read directly, anything else as the general integer syntax
 // (0 when it is not an integer).
 int64_t FactNumber(std::string_view AValue) {
   constexpr size_t kPlainDigits = 18; // cannot overflow 64 bits
   if (!AValue.empty() && AValue.size() <= kPlainDigits && AreAllDigits(AValue)) {
-    int64_t value = 0;
-    for (const char c : AValue) {
-      value = value * 10 + (c - '0');
-    }
-    return value;
+    return DigitsValue(AValue);
   }
   return ParseTrimmedInt64(AValue, 0);
 }
@@ -125,14 +188,55 @@ bool IsPlainInteger(std::string_view AValue) {
   return (!AValue.empty() && AValue.size() <= 18 && AreAllDigits(AValue)) || IsIntegerText(AValue);
 }
 
+// "YYYYMMDDHHMMSS", then optionally "." and the fraction's digits: what servers send.
+constexpr size_t kStampDigits = 14;
+constexpr size_t kFractionDigits = 3; // milliseconds
+constexpr int64_t kHoursPerDay = 24;
+constexpr int64_t kMinutesPerHour = 60;
+constexpr int64_t kSecondsPerMinute = 60;
+constexpr int64_t kMillisecondsPerSecond = 1000;
+
+// The milliseconds of a stamp in the plain form above with a valid date and time, read in one
+// pass; nothing for any other stamp, which the general time-stamp reader takes.
+std::optional<int64_t> PlainStampMilliseconds(std::string_view AStamp) {
+  const std::string_view fraction =
+      AStamp.size() > kStampDigits + 1 && AStamp[kStampDigits] == '.'
+          ? AStamp.substr(kStampDigits + 1)
+          : std::string_view();
+  if (AStamp.size() < kStampDigits || !AreAllDigits(AStamp.substr(0, kStampDigits)) ||
+      (AStamp.size() > kStampDigits && (fraction.empty() || !AreAllDigits(fraction)))) {
+    return std::nullopt;
+  }
+  const auto field = [AStamp](size_t AAt, size_t ALength) {
+    return DigitsValue(AStamp.substr(AAt, ALength));
+  };
+  int64_t milliseconds = 0;
+  for (size_t i = 0; i < kFractionDigits; ++i) {
+    milliseconds = milliseconds * kDecimalBase + (i < fraction.size() ? fraction[i] - '0' : 0);
+  }
+  const int64_t hour = field(8, 2);
+  const int64_t minute = field(10, 2);
+  const int64_t second = field(12, 2);
+  TDateTime date = 0;
+  if (!TryEncodeDate(static_cast<uint16_t>(field(0, 4)), static_cast<uint16_t>(field(4, 2)),
+                     static_cast<uint16_t>(field(6, 2)), date) ||
+      hour >= kHoursPerDay || minute >= kMinutesPerHour || second >= kSecondsPerMinute) {
+    return std::nullopt;
+  }
+  return static_cast<int64_t>(date) * MSecsPerDay +
+         ((hour * kMinutesPerHour + minute) * kSecondsPerMinute + second) * kMillisecondsPerSecond +
+         milliseconds;
+}
+
 // The UTC and local forms of a time-stamp fact. A stamp with an impossible date leaves both 0
 // and says so: one bad entry must not cost the whole listing.
 bool ReadStamp(std::string_view AStamp, TDateTime& VUtc, TDateTime& VLocal) {
   try {
-    VUtc = TimeStampToUtcDateTime(AStamp);
+    const std::optional<int64_t> plain = PlainStampMilliseconds(AStamp);
+    VUtc = plain ? MillisecondsToDateTime(*plain) : TimeStampToUtcDateTime(AStamp);
     // What TimeStampToLocalDateTime gives, without reading the stamp twice.
-    const int64_t offset = std::llround(UtcOffsetOfLocalTime() * MSecsPerDay);
-    VLocal = AStamp.empty() ? 0 : MillisecondsToDateTime(DateTimeToMilliseconds(VUtc) + offset);
+    const int64_t utcMs = plain ? *plain : DateTimeToMilliseconds(VUtc);
+    VLocal = AStamp.empty() ? 0 : MillisecondsToDateTime(utcMs + ListingLocalOffsetMilliseconds());
     return true;
   } catch (const EIdConvertError&) {
     VUtc = 0;

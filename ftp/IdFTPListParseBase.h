@@ -55,6 +55,17 @@ public:
   std::string GetIdent() const override { return "MLST"; }
 };
 
+// The moment a listing is read at. ParseListing asks the clock and the local time zone once and
+// every line of that listing sees the same values; a line parsed on its own (FillItemFromLine
+// called directly) asks afresh.
+struct TIdListingMoment {
+  TDateTime NowUTC = 0;
+  uint16_t YearUTC = 0;
+};
+const TIdListingMoment& ListingMoment();
+// The local zone's offset east of UTC in milliseconds, at the same moment.
+int64_t ListingLocalOffsetMilliseconds();
+
 // The ten-character permission text of a UNIX.mode fact value ("0755" with a directory gives
 // "drwxr-xr-x"); the value is read as a decimal number whose digits are the octal digits.
 std::string UnixModeToPermissionText(int64_t AMode, char ATypeLetter);

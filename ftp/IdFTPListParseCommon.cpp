@@ -131,29 +131,44 @@ TIdDirItemType UnixItemType(char ALetter) {
   }
 }
 
+// A letter of the nine permission columns ("rwx", set-id and sticky forms, mandatory locking).
+bool IsUnixRight(char AChar) {
+  switch (AChar) {
+  case '-': case 'r': case 'w': case 'x': case 's': case 'S': case 't': case 'T': case 'l':
+  case 'L': return true;
+  default: return false;
+  }
+}
+
 // "-rw-r--r--", optionally followed by an ACL or context marker ("+", ".", "@").
 bool IsUnixMode(std::string_view AText) {
   static constexpr std::string_view kTypes = "-dlbcpsD";
-  static constexpr std::string_view kRights = "-rwxsStTlL";
   if (AText.size() < 10 || AText.size() > 11 || kTypes.find(AText[0]) == std::string_view::npos) {
     return false;
   }
   for (size_t i = 1; i < 10; ++i) {
-    if (kRights.find(AText[i]) == std::string_view::npos) {
+    if (!IsUnixRight(AText[i])) {
       return false;
     }
   }
   return AText.size() == 10 || AText[10] == '+' || AText[10] == '.' || AText[10] == '@';
 }
 
-bool IsTotalLine(std::string_view ALine) { return TextHasPrefix(ALine, "total "); }
+// Asked of every line: the first letter rules out nearly all of them cheaply.
+bool IsTotalLine(std::string_view ALine) {
+  return !ALine.empty() && (ALine[0] == 't' || ALine[0] == 'T') && TextHasPrefix(ALine, "total ");
+}
 
-// The year of a "Mon DD HH:MM" date: this year, unless that lies ahead of now.
-int64_t YearOfRecentDate(uint16_t AMonth, int64_t ADay, uint16_t AHour, uint16_t AMinute) {
-  const TDateTime now = NowUTC();
-  const int64_t year = DecodeDateTime(now).Year;
-  const auto candidate = MakeDateTime(year, AMonth, ADay, AHour, AMinute);
-  return candidate && *candidate > now + kFutureTolerance ? year - 1 : year;
+// A "Mon DD HH:MM" date: in this year, unless that lies ahead of now. A date this year's
+// calendar lacks is none.
+std::optional<TDateTime> RecentDate(uint16_t AMonth, int64_t ADay, uint16_t AHour,
+                                    uint16_t AMinute) {
+  const TIdListingMoment& now = ListingMoment();
+  const auto thisYear = MakeDateTime(now.YearUTC, AMonth, ADay, AHour, AMinute);
+  if (!thisYear || *thisYear <= now.NowUTC + kFutureTolerance) {
+    return thisYear;
+  }
+  return MakeDateTime(now.YearUTC - 1, AMonth, ADay, AHour, AMinute);
 }
 
 // The date fields: month, day, and a year or a time of day.
@@ -167,7 +182,7 @@ std::optional<TDateTime> UnixDate(std::string_view AMonth, std::string_view ADay
   uint16_t hour = 0;
   uint16_t minute = 0;
   if (ReadClock(AYearOrTime, hour, minute)) {
-    return MakeDateTime(YearOfRecentDate(month, *day, hour, minute), month, *day, hour, minute);
+    return RecentDate(month, *day, hour, minute);
   }
   const auto year = AYearOrTime.size() == 4 ? ReadNumber(AYearOrTime) : std::nullopt;
   return year ? MakeDateTime(*year, month, *day, 0, 0) : std::nullopt;

@@ -119,6 +119,19 @@ void TIdFTP::SendSSCNOff() {
   }
 }
 
+// SSCN ON makes the server the TLS client on its next data connections, as one of the two
+// servers of a protected server-to-server transfer must be.
+bool TIdFTP::SwitchSSCNOn() {
+  if (!FUsingSFTP || FDataPortProtection != ftpdpsPrivate) {
+    return false;
+  }
+  if (!FSSCNOn && IsExtSupported("SSCN")) {
+    SendCmd("SSCN ON", {200});
+    FSSCNOn = true;
+  }
+  return FSSCNOn;
+}
+
 void TIdFTP::StartDataChannelTLS() {
   if (FUsingSFTP && DataChannelProtected()) {
     FData.StartTLS();
@@ -152,6 +165,9 @@ void TIdFTP::SendData(TStream& ASource, bool AFromBeginning) {
 void TIdFTP::InternalGet(const std::string& ACommand, TStream& ADest, bool AResume) {
   const TIdFTPDataConnection::TTransferRun run(FData);
   CheckCompressor();
+  // A listing comes here without Get: a server left in SSCN ON would take the TLS client's
+  // part on its data connection too.
+  SendSSCNOff();
   ReportStatus(ftpTransfer, {RSFTPStatusStartTransfer});
   bool commandSent = false;
   try {
@@ -242,15 +258,32 @@ TIdFTPSiteFacts TIdFTP::SiteFacts() const {
           FUsingSFTP,         IsExtSupported("SSCN"), IsExtSupported("CPSV")};
 }
 
-// The passive side names an address; the active side tells its server to connect there.
-// Under TLS both servers talk TLS to each other, so the passive side is asked with CPSV.
+// Exactly one server switches SSCN on, the source first; the other one gets SSCN OFF should
+// it still have it on. False when neither takes it.
+bool TIdFTP::ArrangeSSCN(TIdFTP& ASource, TIdFTP& ADest) {
+  if (ASource.SwitchSSCNOn()) {
+    ADest.SendSSCNOff();
+    return true;
+  }
+  if (ADest.SwitchSSCNOn()) {
+    ASource.SendSSCNOff();
+    return true;
+  }
+  return false;
+}
+
+// The passive side names an address; the active side tells its server to connect there. Under
+// TLS the two servers handshake with each other, so one of them must act as the TLS client:
+// the one in SSCN ON, or else the passive side asked with CPSV (whose 227 reply only carries
+// IPv4; over IPv6 the usual pairing goes on). Both sides send their PBSZ/PROT first.
 void TIdFTP::SiteToSite(TIdFTP& ASource, TIdFTP& ADest, const std::string& ASourceFile,
                         const std::string& ADestFile, bool ADestPassive) {
   CheckSiteToSite(ASource.SiteFacts(), ADest.SiteFacts());
   TIdFTP& passiveSide = ADestPassive ? ADest : ASource;
   TIdFTP& activeSide = ADestPassive ? ASource : ADest;
-  if (ADest.FUsingSFTP) {
+  if (ADest.FUsingSFTP && !ArrangeSSCN(ASource, ADest) && ADest.IPVersion() == Id_IPv4) {
     const TIdFTPDataAddress address = passiveSide.SendCPassive();
+    activeSide.SendDataSettings();
     activeSide.SendPORT(address.Host, address.Port);
   } else {
     const TIdFTPDataAddress address = passiveSide.SendPassive();

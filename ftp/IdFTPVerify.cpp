@@ -32,33 +32,32 @@ struct TVerifyRange {
   bool StartGiven = false; // a start point above 0
   bool CountGiven = false; // a byte count above 0
   std::string S() const { return std::to_string(Start); }
-  std::string N() const { return std::to_string(Count); }
-  std::string E() const { return std::to_string(Start + Count - 1); } // the last byte
+  std::string Last() const { return std::to_string(Start + Count - 1); }
+  std::string End() const { return std::to_string(Start + Count); } // just past the last byte
 };
 
 // The strongest digest the server lists. Servers announce the "start;end" form of XSHA1 and
-// XMD5 by a capability line of their own; without it, each command takes the name alone or the
-// name with a start and a count.
+// XMD5 (end: the last byte) by a capability line of their own. Without it a part of the file
+// goes as its start and its end just past the last byte: proftpd answers 'XSHA1 "a" 10 30'
+// with the digest of bytes 10 to 29 and refuses a start alone (501 Invalid number of
+// parameters). From 0 that is the start and the count. The whole file goes by name alone:
+// proftpd refuses 'XSHA1 "a" 0' as well.
 TDigestQuery DigestQueryFor(const TIdFTP& AFtp, const std::string& AName,
                             const TVerifyRange& ARange) {
-  const std::string optionalRange = ARange.CountGiven   ? " " + ARange.S() + " " + ARange.N()
-                                    : ARange.StartGiven ? " " + ARange.S()
-                                                        : "";
+  const std::string startAndEnd =
+      ARange.CountGiven || ARange.StartGiven ? " " + ARange.S() + " " + ARange.End() : "";
+  const std::string startAndLast = " " + ARange.S() + " " + ARange.Last();
   if (AFtp.IsExtSupported("XSHA1")) {
-    // The whole file goes by name alone: proftpd refuses 'XSHA1 "name" 0' (501 Invalid number
-    // of parameters).
-    const std::string tail = AFtp.FeatLineIndex("XSHA1 filename;start;end") >= 0
-                                 ? " " + ARange.S() + " " + ARange.E()
-                                 : optionalRange;
+    const std::string tail =
+        AFtp.FeatLineIndex("XSHA1 filename;start;end") >= 0 ? startAndLast : startAndEnd;
     return {"XSHA1 " + Quoted(AName) + tail, std::make_unique<TIdHashSHA1>()};
   }
   if (AFtp.IsExtSupported("XMD5")) {
-    const std::string tail = AFtp.FeatLineIndex("XMD5 filename;start;end") >= 0
-                                 ? " " + ARange.S() + " " + ARange.E()
-                                 : optionalRange;
+    const std::string tail =
+        AFtp.FeatLineIndex("XMD5 filename;start;end") >= 0 ? startAndLast : startAndEnd;
     return {"XMD5 " + Quoted(AName) + tail, std::make_unique<TIdHashMessageDigest5>()};
   }
-  return {"XCRC " + Quoted(AName) + optionalRange, std::make_unique<TIdHashCRC32>()};
+  return {"XCRC " + Quoted(AName) + startAndEnd, std::make_unique<TIdHashCRC32>()};
 }
 
 // The digest in a 250 reply: the last word of its last text line. Servers answer

@@ -47,7 +47,8 @@ ftpc_install_fuzz_deps() {
 }
 
 # The Windows cross build (mingw-w64, posix thread model) and Wine to run what it builds.
-FTPC_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 cmake ninja-build libgtest-dev)
+FTPC_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 cmake ninja-build
+  libgtest-dev)
 FTPC_WINE=/usr/lib/wine/wine64
 
 ftpc_install_windows_deps() {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A throw-away vsftpd on port 21 of a free loopback address 127.0.0.N (the tool always talks to
 # port 21), with a temporary root directory; sourced by demo.sh and the transfer benchmark.
-# Needs root and the servers of install-deps.sh. Usage:
+# Needs root and the servers of install-deps.sh. FTPC_VSFTPD_EXTRA, when set, holds more
+# configuration lines (e.g. the TLS settings). Usage:
 #   ftpc_vsftpd_start WORKDIR   sets ftpc_vsftpd_address, ftpc_vsftpd_pid, ftpc_vsftpd_root
 #   ftpc_vsftpd_stop            stops the server and every session process; safe to repeat
 
@@ -72,6 +73,7 @@ pasv_min_port=$ftpc_vsftpd_pasv_min
 pasv_max_port=$ftpc_vsftpd_pasv_max
 isolate_network=NO
 vsftpd_log_file=$work/vsftpd.log
+${FTPC_VSFTPD_EXTRA:-}
 CONFIG
 }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The installed library in use: installs the build into a temporary prefix, builds the
-# consumer of tests/install/consumer against it with find_package(ftpc) and with pkg-config,
-# and lets both download a file from a throw-away vsftpd on port 21 (needs root). Also makes
-# the Debian package and runs the ftp it holds (unpacked, not installed).
+# consumer of tests/install/consumer against it with find_package(ftpc COMPONENTS compress)
+# and with pkg-config (ftpc-compress), and lets both download a file from a throw-away vsftpd
+# on port 21 (needs root). A prefix without the compress component must not satisfy the
+# consumer. Also makes the Debian packages and runs the ftp they hold (unpacked, not installed).
 # Environment: FTPC_BUILD_DIR (default build, configured and built already).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,11 +20,23 @@ cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 cmake -S "$consumer" -B "$work/cmake-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
 # shellcheck disable=SC2046  # the flags are separate words
-g++ -std=c++20 "$consumer/main.cpp" $(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs ftpc) \
+g++ -std=c++20 "$consumer/main.cpp" \
+  $(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs ftpc-compress) \
   -Wl,-rpath,"$prefix/lib" -o "$work/consumer-pkg-config"
+
+cmake --install "$build_dir" --component main --prefix "$work/main-only" >/dev/null
+if cmake -S "$consumer" -B "$work/main-only-build" -DCMAKE_PREFIX_PATH="$work/main-only" \
+  >/dev/null 2>&1; then
+  echo "FAILED: find_package(ftpc COMPONENTS compress) without the component installed" >&2
+  exit 1
+fi
+echo "ok: the compress component is missing where it is not installed"
 
 (cd "$build_dir" && cpack -G DEB >/dev/null)
 deb=$(ls -t "$build_dir"/ftpconsole_*.deb | head -1)
+plugin_deb=$(ls -t "$build_dir"/ftpconsole-compress_*.deb | head -1)
+dpkg-deb -c "$plugin_deb" | grep -q 'lib/libftpc_compress' ||
+  { echo "FAILED: no plug-in in $plugin_deb" >&2; exit 1; }
 dpkg-deb -x "$deb" "$work/deb"
 # A shared build's tool finds its library in the unpacked tree.
 banner=$(LD_LIBRARY_PATH="$work/deb/usr/lib" "$work/deb/usr/bin/ftp" g none "$work/none" 127.0.0.1 user password /)

@@ -3,8 +3,9 @@
 # runs the Windows unit tests under Wine, then runs ftp.exe under Wine against a throw-away
 # vsftpd on port 21 of a loopback address: an upload and a download compared byte for byte,
 # a failed download that leaves no file, and a wrong password that ends silently with exit
-# status 0. Installs wine64 and the mingw-w64 tool chain when run as root; the vsftpd part
-# needs root (it is skipped, with a note, otherwise).
+# status 0; then ftpc-cli.exe the same way: a put and a get byte-exact, and a failed get
+# that exits 1 and leaves no file. Installs wine64 and the mingw-w64 tool chain when run as
+# root; the vsftpd part needs root (it is skipped, with a note, otherwise).
 # Environment: FTPC_WINDOWS_BUILD_DIR (default build-windows); CI=true adds -Werror.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -59,6 +60,31 @@ check "failed download leaves no file" test ! -e "$work/missing.bin"
 check "wrong password exits 0" ftp_exe g up.bin "$work/denied.bin" "$address" "$FTPC_TEST_USER" wrong /
 check "wrong password prints only the banner" banner_only
 check "wrong password leaves no file" test ! -e "$work/denied.bin"
+
+step "ftpc-cli.exe under Wine against the same vsftpd"
+cli=$PWD/$build_dir/ftpc-cli.exe
+url=ftp://$FTPC_TEST_USER:ftppass@$address
+# Runs ftpc-cli.exe; succeeds when its exit status is the first argument.
+cli_exits() {
+  local want=$1 status=0
+  shift
+  "$FTPC_WINE" "$cli" "$@" >"$work/cli.out" 2>"$work/cli.err" || status=$?
+  [ "$status" -eq "$want" ]
+}
+# Nothing named after the file is left in the directory (no partial download either).
+nothing_named() { ! ls -A "$work" | grep -qF "$1"; }
+check "ftpc-cli put exits 0" cli_exits 0 put "$work/original.bin" "$url/cli-up.bin"
+check "ftpc-cli put is byte-exact" cmp -s "$work/original.bin" "$root/cli-up.bin"
+check "ftpc-cli get exits 0" cli_exits 0 get "$url/cli-up.bin" "$work/cli-down.bin"
+check "ftpc-cli get is byte-exact" cmp -s "$work/original.bin" "$work/cli-down.bin"
+check "ftpc-cli failed get exits 1" cli_exits 1 get "$url/missing.bin" "$work/cli-missing.bin"
+check "ftpc-cli failed get says why" grep -q "^ftpc-cli: " "$work/cli.err"
+check "ftpc-cli failed get leaves no file" nothing_named cli-missing.bin
+echo keep >"$work/keep.txt"
+check "ftpc-cli get onto an existing file exits 1" cli_exits 1 get "$url/cli-up.bin" "$work/keep.txt"
+check "ftpc-cli get leaves an existing file alone" grep -qx keep "$work/keep.txt"
+check "ftpc-cli get --force replaces it" cli_exits 0 --force get "$url/cli-up.bin" "$work/keep.txt"
+check "ftpc-cli get --force is byte-exact" cmp -s "$work/original.bin" "$work/keep.txt"
 
 [ "$failures" -eq 0 ] && echo "Windows tool runs: all passed"
 exit $((failures > 0))

@@ -1,11 +1,14 @@
 // Downloads one file with the library and throws the bytes away: the transfer benchmark's
 // "download to /dev/null" client (the ftp tool itself never writes into an existing file).
-// Usage: ftp-null-get host user password remote-file; prints the byte count received.
+// Usage: ftp-null-get host user password remote-file [ca-file]; prints the byte count
+// received. With a ca-file: explicit TLS with protected data, the server checked against it.
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 #include "ftp/IdFTP.h"
 #include "global/IdStream.h"
+#include "tls/IdOpenSSLTLSHandler.h"
 
 namespace {
 
@@ -28,12 +31,19 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: %s host user password remote-file\n", argv[0]);
+  if (argc != 5 && argc != 6) {
+    std::fprintf(stderr, "usage: %s host user password remote-file [ca-file]\n", argv[0]);
     return 2;
   }
   try {
     ftpc::TIdFTP ftp;
+    if (argc == 6) {
+      auto tls = std::make_unique<ftpc::TIdOpenSSLTLSHandler>();
+      tls->SetCAFile(argv[5]);
+      ftp.SetIOHandler(std::unique_ptr<ftpc::TIdIOHandler>(std::move(tls)));
+      ftp.SetUseTLS(ftpc::utUseRequireTLS);
+      ftp.SetDataPortProtection(ftpc::ftpdpsPrivate);
+    }
     ftp.SetHost(argv[1]);
     ftp.SetUsername(argv[2]);
     ftp.SetPassword(argv[3]);

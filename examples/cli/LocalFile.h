@@ -1,4 +1,4 @@
-// Local files of the client program, and the one place it calls the platform's file API.
+// Local files of the client program (the platform calls behind them are in Platform.h).
 // A download goes to a temporary file beside LOCAL that takes LOCAL's name only once the
 // download has succeeded, so a failed or interrupted one never leaves a partial LOCAL; a
 // symbolic link at LOCAL is never followed.

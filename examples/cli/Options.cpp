@@ -1,4 +1,5 @@
 #include "examples/cli/Options.h"
+#include "examples/cli/Tls.h"
 
 #include <charconv>
 #include <filesystem>
@@ -23,6 +24,7 @@ const char* const kHelpText =
     "URL: ftp://[user[:password]@]host[:port]/path, percent-decoded; [::1] for IPv6;\n"
     "     no user means anonymous. The path is relative to the login directory\n"
     "     (ftp://host//abs or ftp://host/%2Fabs for an absolute one).\n"
+    "     ftps://... is implicit TLS (TLS from the first byte, port 990 by default).\n"
     "\n"
     "Options:\n"
     "  --active            PORT/EPRT instead of passive data connections\n"
@@ -43,6 +45,16 @@ const char* const kHelpText =
     "  --socks4a HOST:PORT through a SOCKS 4A proxy; the proxy resolves the server's name\n"
     "  --socks5 HOST:PORT  through a SOCKS 5 proxy; the proxy resolves the server's name\n"
     "  --proxy-user USER:PASSWORD  the user name (and, for SOCKS 5, password) for the proxy\n"
+    "  --tls               explicit TLS (AUTH); stops when the server cannot do it\n"
+    "  --ca-file FILE      trust the certificates in FILE (PEM) instead of the system's\n"
+    "  --pin SHA256-HEX    accept exactly the certificate with this SHA-256 digest of its\n"
+    "                      DER form (64 hex digits, colons allowed)\n"
+    "  --insecure          accept any certificate (no protection against impostors)\n"
+    "  --ccc               clear the control connection after the login (CCC)\n"
+    "  --clear-data        unprotected data connections (PROT C)\n"
+    "  The server's certificate is checked against the system's trusted certificates\n"
+    "  and the host name (or address) of the URL; a failed check ends the run before\n"
+    "  the password is sent.\n"
     "  -h, --help          this text\n"
     "\n"
     "ls prints names, one per line; ls -l prints TYPE SIZE TIME NAME per line\n"
@@ -65,6 +77,19 @@ constexpr FlagOption kFlags[] = {
     {"--force", &Options::Force},     {"--progress", &Options::Progress},
     {"--verbose", &Options::Verbose}, {"-l", &Options::LongListing},
     {"-r", &Options::Recursive},
+};
+
+// The TLS switches, which live in Options::Tls.
+struct TlsFlagOption {
+  std::string_view Name;
+  bool TlsOption::*Field;
+};
+
+constexpr TlsFlagOption kTlsFlags[] = {
+    {"--tls", &TlsOption::Explicit},
+    {"--insecure", &TlsOption::Insecure},
+    {"--ccc", &TlsOption::ClearControl},
+    {"--clear-data", &TlsOption::ClearData},
 };
 
 
@@ -181,6 +206,21 @@ constexpr ValueOption kValueOptions[] = {
        ParseProxyAddress(svSocks5, AValue, VOptions);
      }},
     {"--proxy-user", "USER:PASSWORD", ParseProxyUser},
+    {"--ca-file", "a file of trusted certificates",
+     [](Options& VOptions, std::string_view AValue) {
+       if (AValue.empty()) {
+         throw UsageError("--ca-file needs a file name");
+       }
+       VOptions.Tls.CAFile = std::string(AValue);
+     }},
+    {"--pin", "a SHA-256 digest in hex",
+     [](Options& VOptions, std::string_view AValue) {
+       VOptions.Tls.Pin = ParsePin(AValue);
+       if (!VOptions.Tls.Pin) {
+         throw UsageError("--pin takes 64 hex digits (colons allowed), not '" +
+                          std::string(AValue) + "'");
+       }
+     }},
     {"--parallel", "a number of sessions",
      [](Options& VOptions, std::string_view AValue) {
        VOptions.Parallel = ParseParallel(AValue);
@@ -219,6 +259,12 @@ private:
         return;
       }
     }
+    for (const TlsFlagOption& flag : kTlsFlags) {
+      if (AArg == flag.Name) {
+        FOptions.Tls.*flag.Field = true;
+        return;
+      }
+    }
     for (const ValueOption& option : kValueOptions) {
       if (AArg == option.Name) {
         if (++FIndex == FArgs.size()) {
@@ -249,6 +295,21 @@ const CommandForm& FindCommand(const std::string& AName) {
   throw UsageError("unknown command '" + AName + "'");
 }
 
+void CheckTlsCombinations(const TlsOption& ATls, const FtpUrl& AUrl) {
+  const int trustChoices = (ATls.CAFile.empty() ? 0 : 1) + (ATls.Pin ? 1 : 0) + (ATls.Insecure ? 1 : 0);
+  if (trustChoices > 1) {
+    throw UsageError("--ca-file, --pin and --insecure exclude each other");
+  }
+  if (AUrl.ImplicitTls && ATls.Explicit) {
+    throw UsageError("--tls (explicit TLS) does not go with an ftps:// URL (implicit TLS)");
+  }
+  const bool tlsTuned = trustChoices > 0 || ATls.ClearControl || ATls.ClearData;
+  if (tlsTuned && !ATls.Explicit && !AUrl.ImplicitTls) {
+    throw UsageError("--ca-file, --pin, --insecure, --ccc and --clear-data need --tls or an "
+                     "ftps:// URL");
+  }
+}
+
 void CheckCombinations(const Invocation& AInvocation) {
   const Options& opts = AInvocation.Opts;
   if (opts.LongListing && AInvocation.Cmd != Command::List) {
@@ -272,6 +333,10 @@ void CheckCombinations(const Invocation& AInvocation) {
   // Line ends change length on the way, so a local size is no offset on the server.
   if (opts.Resume && opts.Ascii) {
     throw UsageError("--resume and --ascii exclude each other");
+  }
+  CheckTlsCombinations(opts.Tls, AInvocation.Url);
+  if (WantsTls(AInvocation)) {
+    CheckTlsAvailable();
   }
 }
 

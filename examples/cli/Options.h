@@ -1,7 +1,9 @@
 // The command line of the client program: its commands, options and the help text.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,20 @@ struct ProxyOption {
   std::string Password;
 };
 
+// --tls (explicit TLS, required) or an ftps:// URL (implicit TLS), and how far to trust and
+// protect: --ca-file FILE, --pin SHA256-HEX or --insecure; --ccc, --clear-data.
+// The SHA-256 digest of a certificate's DER encoding.
+using CertificatePin = std::array<uint8_t, 32>;
+
+struct TlsOption {
+  bool Explicit = false;
+  std::string CAFile;
+  std::optional<CertificatePin> Pin;
+  bool Insecure = false;
+  bool ClearControl = false; // --ccc
+  bool ClearData = false;    // --clear-data
+};
+
 struct Options {
   bool Active = false;
   bool Ascii = false;
@@ -41,6 +57,7 @@ struct Options {
   int32_t Parallel = 1;       // sessions sharing a tree
   int32_t TimeoutSeconds = 0; // 0: the library's own time-outs
   ProxyOption Proxy;
+  TlsOption Tls;
 };
 
 struct Invocation {

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <unistd.h>
 
 namespace ftpc::cli {
 
@@ -67,10 +66,6 @@ std::string FormatProgress(int64_t AStart, int64_t ADone, int64_t ATotal, double
     line += "  ETA " + FormatDuration(static_cast<double>(ATotal - have) / rate);
   }
   return line;
-}
-
-bool StderrIsTerminal() {
-  return ::isatty(STDERR_FILENO) == 1;
 }
 
 ProgressBar::ProgressBar(int64_t AStart, int64_t ATotal) : FStart(AStart), FTotal(ATotal) {}

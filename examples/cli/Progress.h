@@ -15,6 +15,7 @@ std::string FormatProgress(int64_t AStart, int64_t ADone, int64_t ATotal, double
 // "1023 B", "1.5 KiB", "12.0 MiB", ...
 std::string FormatBytes(double ABytes);
 
+// Defined by the platform unit (Platform*.cpp).
 bool StderrIsTerminal();
 
 class ProgressBar {

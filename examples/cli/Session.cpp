@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "examples/cli/Tls.h"
+
 namespace ftpc::cli {
 
 namespace {
@@ -43,6 +45,9 @@ void Session::ApplyOptions() {
     ftp.SetTransferTimeout(timeout);
     ftp.SetListenTimeout(timeout);
   }
+  if (WantsTls(FInvocation)) {
+    FTls = &ApplyTls(ftp, FInvocation);
+  }
   ApplyProxy();
   if (opts.ModeZ) {
     FCompressor = std::make_unique<TIdZLibCompressor>();
@@ -73,7 +78,9 @@ void Session::ApplyProxy() {
   if (!proxy.User.empty() && proxy.Version == svSocks5) {
     socks.SetAuthentication(saUsernamePassword);
   }
-  FFtp->CreateIOHandler();
+  if (FFtp->Socket() == nullptr) { // the TLS handler tunnels as well
+    FFtp->CreateIOHandler();
+  }
   FFtp->Socket()->SetTransparentProxy(&socks);
 }
 
@@ -101,8 +108,17 @@ void Session::ShowProgress(int64_t AStart, int64_t ATotal) {
   }
 }
 
+// A refused certificate ends the connection before USER and PASS go out.
+void Session::Connect() {
+  try {
+    FFtp->Connect();
+  } catch (const std::exception&) {
+    RethrowWithTlsReason(FTls, std::current_exception());
+  }
+}
+
 void Session::Open() {
-  FFtp->Connect();
+  Connect();
   if (FCompressor) {
     FFtp->TransferMode(dmDeflate); // needs the server's FEAT, known after the login
   }

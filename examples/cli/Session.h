@@ -39,6 +39,7 @@ private:
   void ApplyOptions();
   void HookProgress();
   void ApplyProxy();
+  void Connect();
 
   const Invocation& FInvocation;
   bool FDrawProgress;
@@ -46,6 +47,7 @@ private:
   std::unique_ptr<Transcript> FTranscript; // before FFtp: the session goes first
   std::unique_ptr<TIdZLibCompressor> FCompressor; // the same
   std::unique_ptr<TIdFTP> FFtp;
+  TIdSSLIOHandlerSocketBase* FTls = nullptr; // FFtp's handler with --tls or ftps://
 };
 
 } // namespace ftpc::cli

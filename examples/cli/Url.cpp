@@ -10,6 +10,7 @@ namespace ftpc::cli {
 namespace {
 
 constexpr std::string_view kScheme = "ftp://";
+constexpr std::string_view kTlsScheme = "ftps://";
 constexpr size_t kMaxPortDigits = 5;
 
 bool StartsWithIgnoreCase(std::string_view AText, std::string_view APrefix) {
@@ -50,9 +51,9 @@ std::string DecodeWireText(std::string_view AUrl, std::string_view AText) {
   return decoded;
 }
 
-uint16_t ParsePort(std::string_view AUrl, std::string_view AText) {
+uint16_t ParsePort(std::string_view AUrl, std::string_view AText, uint16_t ADefault) {
   if (AText.empty()) {
-    return kDefaultFtpPort;
+    return ADefault;
   }
   unsigned value = 0;
   const auto [end, error] = std::from_chars(AText.data(), AText.data() + AText.size(), value);
@@ -89,7 +90,7 @@ void ParseHostPort(std::string_view AUrl, std::string_view AText, FtpUrl& VUrl) 
   if (VUrl.IPv6 && VUrl.Host.find(':') == std::string::npos) {
     Reject(AUrl, "'" + VUrl.Host + "' in brackets is not an IPv6 address");
   }
-  VUrl.Port = ParsePort(AUrl, port);
+  VUrl.Port = ParsePort(AUrl, port, VUrl.ImplicitTls ? kDefaultFtpsPort : kDefaultFtpPort);
 }
 
 // "user:password" or "user"; no user at all means an anonymous login.
@@ -132,17 +133,18 @@ std::string PercentDecode(std::string_view AText) {
 }
 
 FtpUrl ParseFtpUrl(std::string_view AText) {
-  if (!StartsWithIgnoreCase(AText, kScheme)) {
-    Reject(AText, "it must start with ftp://");
+  FtpUrl url;
+  url.ImplicitTls = StartsWithIgnoreCase(AText, kTlsScheme);
+  if (!url.ImplicitTls && !StartsWithIgnoreCase(AText, kScheme)) {
+    Reject(AText, "it must start with ftp:// or ftps://");
   }
-  const std::string_view rest = AText.substr(kScheme.size());
+  const std::string_view rest = AText.substr((url.ImplicitTls ? kTlsScheme : kScheme).size());
   const size_t slash = rest.find('/');
   const std::string_view authority = rest.substr(0, slash);
   const std::string_view path =
       slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
   // The password may itself hold '@': the host starts after the last one.
   const size_t at = authority.rfind('@');
-  FtpUrl url;
   ParseUserInfo(AText, at == std::string_view::npos ? std::string_view() : authority.substr(0, at),
                 url);
   ParseHostPort(AText, at == std::string_view::npos ? authority : authority.substr(at + 1), url);

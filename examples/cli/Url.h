@@ -1,5 +1,6 @@
 // The ftp:// URLs of the client program: ftp://[user[:password]@]host[:port]/path, with user,
-// password and path percent-decoded and an IPv6 host in brackets ([::1]).
+// password and path percent-decoded and an IPv6 host in brackets ([::1]). ftps:// is the same
+// with implicit TLS (TLS from the first byte, port 990 by default).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 namespace ftpc::cli {
 
 inline constexpr uint16_t kDefaultFtpPort = 21;
+inline constexpr uint16_t kDefaultFtpsPort = 990;
 inline constexpr const char* kAnonymousUser = "anonymous";
 // What anonymous servers conventionally ask for as the password: something shaped like a
 // mail address.
@@ -20,6 +22,7 @@ struct FtpUrl {
   std::string Host; // without the brackets of an IPv6 literal
   uint16_t Port = kDefaultFtpPort;
   bool IPv6 = false; // the host was an IPv6 literal
+  bool ImplicitTls = false; // ftps://
   // Decoded, relative to the login directory: "ftp://h/a/b" gives "a/b"; "ftp://h//a" or
   // "ftp://h/%2Fa" give the absolute "/a". Empty for "ftp://h" and "ftp://h/".
   std::string Path;

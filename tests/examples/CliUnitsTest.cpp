@@ -34,6 +34,8 @@ TEST(CliUrlTest, ParsesEveryPart) {
       {"ftp://h//abs/f", kAnonymousUser, kAnonymousPassword, "h", 21, false, "/abs/f", "/abs", "f"},
       {"ftp://h/%2Fabs", kAnonymousUser, kAnonymousPassword, "h", 21, false, "/abs", "/", "abs"},
       {"ftp://h/%C3%A9t%C3%A9", kAnonymousUser, kAnonymousPassword, "h", 21, false, "\xC3\xA9t\xC3\xA9", "", "\xC3\xA9t\xC3\xA9"},
+      {"FTPS://h/f", kAnonymousUser, kAnonymousPassword, "h", 990, false, "f", "", "f"},
+      {"ftps://h:21/f", kAnonymousUser, kAnonymousPassword, "h", 21, false, "f", "", "f"},
   };
   // clang-format on
   for (const UrlCase& c : cases) {
@@ -47,6 +49,8 @@ TEST(CliUrlTest, ParsesEveryPart) {
     EXPECT_EQ(url.Path, c.Path);
     EXPECT_EQ(url.Directory(), c.Directory);
     EXPECT_EQ(url.FileName(), c.FileName);
+    EXPECT_EQ(url.ImplicitTls, std::string_view(c.Text).starts_with("ftps") ||
+                                   std::string_view(c.Text).starts_with("FTPS"));
   }
 }
 
@@ -116,6 +120,21 @@ TEST(CliOptionsTest, SetsEveryOptionWhereverItStands) {
             7);
 }
 
+TEST(CliOptionsTest, ReadsTheTlsOptionsAndListsThemInTheHelp) {
+  const TlsOption tls =
+      ParseCommandLine({"--tls", "--ccc", "--clear-data", "--pin", "AB:" + std::string(62, '0'),
+                        "get", "ftp://h/f"})
+          .Opts.Tls;
+  EXPECT_TRUE(tls.Explicit && tls.ClearControl && tls.ClearData && !tls.Insecure);
+  ASSERT_TRUE(tls.Pin.has_value());
+  EXPECT_EQ(tls.Pin->front(), 0xAB);
+  EXPECT_EQ(ParseCommandLine({"--ca-file=c.pem", "get", "ftps://h/f"}).Opts.Tls.CAFile, "c.pem");
+  for (const char* option :
+       {"--tls", "ftps://", "--ca-file", "--pin", "--insecure", "--ccc", "--clear-data"}) {
+    EXPECT_NE(std::string(HelpText()).find(option), std::string::npos) << option;
+  }
+}
+
 TEST(CliOptionsTest, ReadsTheProxyAddressAndUser) {
   struct ProxyCase {
     std::vector<std::string> Args;
@@ -172,6 +191,11 @@ TEST(CliOptionsTest, RejectsWhatCannotRun) {
       {"--parallel", "2", "get", "ftp://h/f"},
       {"-r", "--parallel", "17", "get", "ftp://h/d/"},
       {"-r", "--resume", "get", "ftp://h/d/"},
+      {"--ca-file", "c.pem", "get", "ftp://h/f"},  // TLS options without TLS
+      {"--ccc", "get", "ftp://h/f"},
+      {"--tls", "--insecure", "--pin", std::string(64, 'a'), "get", "ftp://h/f"},
+      {"--tls", "--pin", std::string(63, 'a'), "get", "ftp://h/f"},
+      {"--tls", "get", "ftps://h/f"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(testing::PrintToString(args));

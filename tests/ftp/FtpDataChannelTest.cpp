@@ -194,14 +194,15 @@ TEST(FtpActive, RefusedEprtFallsBackToPortForTheRestOfTheConnection) {
   EXPECT_TRUE(server.Finished());
 }
 
-// Over IPv6 the address goes out in its short form, and a refused EPRT is the error: PORT has
-// no IPv6 form, so there is nothing to fall back to.
+// Over IPv6 the address goes out in its short form, also when FEAT does not list EPRT, and a
+// refused EPRT is the error: PORT has no IPv6 form, so there is nothing to fall back to.
 TEST(FtpActive, EprtOverIPv6SendsTheShortAddressAndNeverFallsBackToPort) {
   if (!test::ListenProblem("::1", 0).empty()) {
     GTEST_SKIP() << "no IPv6 loopback";
   }
   ScriptedFtpServer server({.Address = "::1"});
-  Retrieve(Greet(server).ExpectPrefix("EPRT |2|::1|").Reply("200 ok"), "a", "1")
+  Greet(server).Expect("FEAT").Reply("211-Features:\n MDTM\n211 End");
+  Retrieve(server.ExpectPrefix("EPRT |2|::1|").Reply("200 ok"), "a", "1")
       .ExpectPrefix("EPRT |2|::1|")
       .Reply("501 Rejected data connection to foreign address")
       .Expect("NOOP")
@@ -210,6 +211,7 @@ TEST(FtpActive, EprtOverIPv6SendsTheShortAddressAndNeverFallsBackToPort) {
   auto ftp = PlainSession(server, false);
   ftp->SetIPVersion(Id_IPv6);
   ftp->Connect();
+  ftp->DiscoverFeatures();
   TMemoryStream dest;
   ftp->Get("a", dest);
   EXPECT_EQ(dest.Size(), 1);

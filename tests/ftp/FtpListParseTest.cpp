@@ -116,6 +116,25 @@ TEST(FtpListParse, MlstTimesAttributesAndUniqueId) {
   EXPECT_FALSE(items.Items(2).ModifiedAvail());
 }
 
+// The parser reads the common stamp forms itself; every form must give what the general
+// time-stamp reader gives, and an impossible one no time at all.
+TEST(FtpListParse, MlstStampsReadAsTheGeneralReaderReadsThem) {
+  const std::string stamps[] = {
+      "20240102030405",       "20240102030405.5", "20240102030405.123", "20240102030405.1234",
+      "20240229235959",       "00010101000000",   "18991229120000",     "20240102030405+60",
+      "20240102030405.25-90", "2024010203",       "20240102030405.",    "202401020304ab"};
+  for (const std::string& stamp : stamps) {
+    const TIdFTPListItems items = Parse({"modify=" + stamp + "; f"}, "MLST");
+    EXPECT_TRUE(items.Items(0).ModifiedAvail()) << stamp;
+    EXPECT_EQ(items.Items(0).ModifiedDateGMT(), TimeStampToUtcDateTime(stamp)) << stamp;
+  }
+  for (const char* stamp :
+       {"20230229000000", "20240102240000", "20240102036000", "20241301000000"}) {
+    EXPECT_FALSE(Parse({"modify=" + std::string(stamp) + "; f"}, "MLST").Items(0).ModifiedAvail())
+        << stamp;
+  }
+}
+
 TEST(FtpListParse, DefaultRegistryHoldsOnlyNameAndMachineListParsers) {
   std::vector<std::string> others{"stale"};
   GFTPListParsers().EnumFTPListParsers(others);

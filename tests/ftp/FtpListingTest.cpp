@@ -131,9 +131,9 @@ TEST_F(FtpListing, VerifyChoosesTheDigestCommandByFeature) {
       {"sha1 count", " XSHA1\n", -1, 100, "XSHA1 \"a.bin\" 0 100"},
       {"sha1 range line", " XSHA1\n XSHA1 filename;start;end\n", 10, 500, "XSHA1 \"a.bin\" 10 99"},
       {"md5 range line", " XMD5\n XMD5 filename;start;end\n", 10, 20, "XMD5 \"a.bin\" 10 29"},
-      {"md5 start", " XMD5\n", 10, 0, "XMD5 \"a.bin\" 10"},
+      {"md5 start", " XMD5\n", 10, 0, "XMD5 \"a.bin\" 10 100"},
       {"crc unlisted", "", -1, 0, "XCRC \"a.bin\""},
-      {"crc count", "", 5, 20, "XCRC \"a.bin\" 5 20"},
+      {"crc range", "", 5, 20, "XCRC \"a.bin\" 5 25"},
   };
   TMemoryStream file;
   for (int i = 0; i < 100; ++i) {

@@ -191,9 +191,12 @@ TEST(RealVerify, ProftpdDigestsAgreeAndCatchACorruptCopy) {
     EXPECT_TRUE(ftp->IsExtSupported(digest)) << digest;
   }
   EXPECT_TRUE(ftp->VerifyFile(localFile));
-  // proftpd reads a range as start and end (exclusive): ranges from 0 agree.
-  EXPECT_TRUE(ftp->VerifyFile(localFile, "v.bin", 0, 5000));
-  EXPECT_TRUE(ftp->VerifyFile(localFile, "v.bin", 0, 200000)); // count cut to the rest
+  // Ranges from 0 and from inside the file, with a count, to the end, and cut to the rest.
+  const std::pair<int64_t, int64_t> ranges[] = {
+      {0, 5000}, {0, 200000}, {10, 20}, {777, 0}, {99999, 1}, {50000, 200000}};
+  for (const auto& [start, count] : ranges) {
+    EXPECT_TRUE(ftp->VerifyFile(localFile, "v.bin", start, count)) << start << " +" << count;
+  }
   TIdHashCRC32 crc;
   TIdReadFileExclusiveStream stream(localFile);
   EXPECT_EQ(ftp->CRC("v.bin"), static_cast<int64_t>(crc.HashValue(stream)));
@@ -204,6 +207,8 @@ TEST(RealVerify, ProftpdDigestsAgreeAndCatchACorruptCopy) {
   SetFileTime(server->RootDir() + "/v.bin", At(2020, 1, 1, 0, 0)); // mod_digest caches by time
   EXPECT_FALSE(ftp->VerifyFile(localFile));
   EXPECT_TRUE(ftp->VerifyFile(localFile, "v.bin", 0, 54321)); // the range before the change
+  EXPECT_TRUE(ftp->VerifyFile(localFile, "v.bin", 54322, 0));  // and the one after it
+  EXPECT_FALSE(ftp->VerifyFile(localFile, "v.bin", 54000, 1000));
 }
 
 TEST(RealVerify, ServerWithoutDigestCommandsGivesFalse) {

@@ -2,9 +2,11 @@
 // address and which one is told to connect there, the order of STOR and RETR and of their
 // replies, the checks made before anything is sent, and a refusal on either side.
 #include <functional>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
+#include "FakeTlsIOHandler.h"
 #include "FtpScriptedSession.h"
 #include "core/IdReplyRFC.h"
 #include "base/IdResourceStrings.h"
@@ -26,6 +28,9 @@ enum class Call { Upload, Download };
 
 // The source server (RETR) and the destination server (STOR) with a session on each.
 struct SitePair {
+  explicit SitePair(const ScriptedFtpServer::Options& AOptions = {})
+      : Source(AOptions), Dest(AOptions) {}
+
   ScriptedFtpServer Source;
   ScriptedFtpServer Dest;
   std::unique_ptr<TIdFTP> SourceFtp;
@@ -40,6 +45,22 @@ struct SitePair {
     DestFtp->SetUseExtensionDataPort(ADestExt);
     SourceFtp->Connect();
     DestFtp->Connect();
+  }
+
+  // Both sessions secured by AUTH TLS, with PROT P and the features their servers list.
+  void ConnectSecure(TIdIPVersion AIPVersion) {
+    Source.Start();
+    Dest.Start();
+    SourceFtp = PlainSession(Source);
+    DestFtp = PlainSession(Dest);
+    for (TIdFTP* ftp : {SourceFtp.get(), DestFtp.get()}) {
+      ftp->SetIPVersion(AIPVersion);
+      test::UseFakeTls(*ftp, utUseExplicitTLS);
+      ftp->SetDataPortProtection(ftpdpsPrivate);
+      ftp->Connect();
+      ftp->Login();
+      ftp->DiscoverFeatures();
+    }
   }
 
   // Upload: the source session sends its file to the destination; Download: the destination
@@ -82,7 +103,9 @@ void ExpectAnnouncement(ScriptedFtpServer& AServer, bool AExt, const ScriptedFtp
   AServer.ExpectMatch("the passive side's address", [AExt, &APassive](const std::string& ALine) {
     const uint16_t port = APassive.PassivePort();
     if (AExt) {
-      return ALine == "EPRT |1|127.0.0.1|" + std::to_string(port) + "|";
+      const std::string family = APassive.Address() == "::1" ? "2" : "1";
+      return ALine == "EPRT |" + family + "|" + APassive.Address() + "|" + std::to_string(port) +
+                          "|";
     }
     return ALine == "PORT 127,0,0,1," + std::to_string(port / 256) + "," +
                         std::to_string(port % 256);
@@ -205,6 +228,88 @@ TEST(SiteToSite, RefusedAnnouncementStopsBeforeTheDataCommands) {
   pair.ExpectInStep();
   pair.Connect();
   EXPECT_THROW(pair.Run(Call::Upload, "a", "b"), EIdReplyRFCError);
+  pair.CheckInStep();
+}
+
+// ---- Under TLS -------------------------------------------------------------------------
+
+// One of the two servers must act as the TLS client on their data connection: the source in
+// SSCN ON where its server lists SSCN, else the destination; without SSCN the passive side is
+// asked with CPSV (IPv4 only). Each side sends PBSZ/PROT before its data-port command.
+struct TlsPairCase {
+  const char* Name;
+  Call Direction;
+  const char* SourceFeatures; // FEAT lines, each "\n"-ended
+  const char* DestFeatures;
+  bool IPv6;
+  bool SourceSSCN; // which side gets SSCN ON
+  bool DestSSCN;
+  bool CPSV;
+};
+
+const TlsPairCase kTlsPairCases[] = {
+    {"BothListSSCN", Call::Upload, " SSCN\n", " SSCN\n", false, true, false, false},
+    {"OnlyDestListsSSCN", Call::Download, "", " SSCN\n", false, false, true, false},
+    {"CPSVWithoutSSCN", Call::Upload, "", " CPSV\n", false, false, false, true},
+    {"CPSVOnTheSourceWhenItListens", Call::Download, "", " CPSV\n", false, false, false, true},
+    {"IPv6WithoutSSCNPairsWithEPSVAndEPRT", Call::Upload, " EPRT\n EPSV\n", " EPRT\n EPSV\n",
+     true, false, false, false},
+};
+
+void ScriptTlsPair(SitePair& APair, const TlsPairCase& ACase) {
+  const bool destPassive = ACase.Direction == Call::Upload;
+  ScriptedFtpServer& passive = destPassive ? APair.Dest : APair.Source;
+  ScriptedFtpServer& active = destPassive ? APair.Source : APair.Dest;
+  for (auto [server, features, sscn] : {std::tuple{&APair.Source, ACase.SourceFeatures, ACase.SourceSSCN},
+                                        std::tuple{&APair.Dest, ACase.DestFeatures, ACase.DestSSCN}}) {
+    test::SecureLogin(Greet(*server));
+    server->Expect("FEAT").Reply(std::string("211-Features:\n") + features + "211 End");
+    if (sscn) {
+      server->Expect("SSCN ON").Reply("200 SSCN:CLIENT METHOD");
+    }
+  }
+  test::ProtectData(passive);
+  if (ACase.CPSV) {
+    passive.Expect("CPSV").Reply("227 Entering Passive Mode ({pasv})");
+  } else {
+    ExpectPassiveQuery(passive, ACase.IPv6);
+  }
+  ExpectAnnouncement(test::ProtectData(active), ACase.IPv6, passive);
+  APair.Dest.Expect("STOR b").Reply("150 receiving").Reply("226 stored");
+  APair.Source.Expect("RETR a").Reply("150 sending").Reply("226 sent");
+}
+
+class SiteToSiteTls : public ::testing::TestWithParam<TlsPairCase> {};
+
+TEST_P(SiteToSiteTls, PutsOneServerInTheTlsClientsPart) {
+  const TlsPairCase& c = GetParam();
+  if (c.IPv6 && !test::ListenProblem("::1", 0).empty()) {
+    GTEST_SKIP() << "no IPv6 loopback";
+  }
+  SitePair pair({.Address = c.IPv6 ? "::1" : "127.0.0.1"});
+  ScriptTlsPair(pair, c);
+  pair.ExpectInStep();
+  pair.ConnectSecure(c.IPv6 ? Id_IPv6 : Id_IPv4);
+  pair.Run(c.Direction, "a", "b");
+  pair.CheckInStep();
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairings, SiteToSiteTls, ::testing::ValuesIn(kTlsPairCases),
+                         [](const ::testing::TestParamInfo<TlsPairCase>& AInfo) {
+                           return std::string(AInfo.param.Name);
+                         });
+
+// A server left in SSCN ON would also take the TLS client's part against this client: the
+// session's next transfer, a listing too, switches it off first.
+TEST(SiteToSiteTls, NextTransferSwitchesSSCNOff) {
+  SitePair pair;
+  ScriptTlsPair(pair, kTlsPairCases[0]);
+  pair.Source.Expect("SSCN OFF").Reply("200 SSCN:SERVER METHOD");
+  test::ProtectData(pair.Source).Expect("PASV").ReplyPasv().Expect("NLST -al").Reply("550 none");
+  pair.ExpectInStep();
+  pair.ConnectSecure(Id_IPv4);
+  pair.Run(Call::Upload, "a", "b");
+  EXPECT_THROW(pair.SourceFtp->List(nullptr, "", false), EIdReplyRFCError);
   pair.CheckInStep();
 }
 

@@ -1,5 +1,6 @@
 #include "support/RealFtpServers.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <poll.h>
@@ -164,6 +165,9 @@ std::vector<std::string> PlanVsftpd(const Layout& L, std::string& VError) {
   if (L.Certificate != nullptr) {
     config += "ssl_enable=YES\nrsa_cert_file=" + L.Certificate->CertFile + "\nrsa_private_key_file=" +
               L.Certificate->KeyFile + "\nforce_local_logins_ssl=NO\nforce_local_data_ssl=NO\n";
+    if (L.Options.Tls == RealServerTls::Implicit) {
+      config += "implicit_ssl=YES\n";
+    }
   }
   config += ExtraLines(L);
   ::mkdir((L.Dir + "/empty").c_str(), 0755);
@@ -198,10 +202,17 @@ std::vector<std::string> PlanProftpd(const Layout& L, std::string& VError) {
                        "PassivePorts " + std::to_string(L.PassiveMin) + " " + std::to_string(L.PassiveMax) + "\n" +
                        "AllowOverwrite on\nAllowStoreRestart on\nDeflateEngine on\nDigestEngine on\n";
   if (L.Certificate != nullptr) {
+    // proftpd takes the first TLSProtocol line: one among Extra replaces this default.
+    const bool ownProtocols = std::any_of(L.Options.Extra.begin(), L.Options.Extra.end(),
+                                          [](const std::string& ALine) { return ALine.starts_with("TLSProtocol"); });
     config += "LoadModule mod_tls.c\nTLSEngine on\nTLSLog " + L.Dir + "/tls.log\n" +
-              "TLSProtocol TLSv1.2 TLSv1.3\nTLSRSACertificateFile " + L.Certificate->CertFile + "\n" +
+              (ownProtocols ? "" : "TLSProtocol TLSv1.2 TLSv1.3\n") +
+              "TLSRSACertificateFile " + L.Certificate->CertFile + "\n" +
               "TLSRSACertificateKeyFile " + L.Certificate->KeyFile + "\n" +
               "TLSRequired off\nTLSVerifyClient off\n";
+    if (L.Options.Tls == RealServerTls::Implicit) {
+      config += "TLSOptions UseImplicitSSL\n";
+    }
   }
   config += ExtraLines(L);
   // A world-readable AuthUserFile is fatal at start-up.
@@ -276,8 +287,10 @@ std::vector<std::string> Plan(RealServerKind AKind, const Layout& ALayout, std::
 }
 
 // Polls until the server greets with 220. vsftpd accepts connections even when its session set-up
-// is broken and then greets with "500 OOPS: ...", so the code matters, not the connect.
-std::string WaitForGreeting(const std::string& AAddress, uint16_t APort, pid_t APid) {
+// is broken and then greets with "500 OOPS: ...", so the code matters, not the connect. Under
+// implicit TLS (AGreetsInClear false) the greeting is encrypted: the accepted connect counts.
+std::string WaitForGreeting(const std::string& AAddress, uint16_t APort, pid_t APid,
+                            bool AGreetsInClear) {
   const auto deadline = Clock::now() + kStartTimeout;
   for (;;) {
     if (ChildExited(APid)) {
@@ -285,6 +298,9 @@ std::string WaitForGreeting(const std::string& AAddress, uint16_t APort, pid_t A
     }
     RawFtpClient probe;
     if (probe.Connect(AAddress, APort, kProbeTimeout)) {
+      if (!AGreetsInClear) {
+        return {};
+      }
       const RawReply greeting = probe.ReadReply(kStartTimeout);
       if (greeting.Code == 220) {
         return {};
@@ -367,7 +383,7 @@ bool RealFtpServer::Launch(std::string& VError) {
     if (FPid < 0) {
       return false;
     }
-    VError = WaitForGreeting(FOptions.Address, Port(), FPid);
+    VError = WaitForGreeting(FOptions.Address, Port(), FPid, FOptions.Tls != RealServerTls::Implicit);
     if (VError.empty()) {
       return true;
     }

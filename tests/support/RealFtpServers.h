@@ -18,7 +18,8 @@
 //   - Every kind logs in kUser/kPassword and chroots to RootDir() (pyftpdlib: a virtual root),
 //     so PWD shows "/". RootDir() is writable by the server's session user.
 //   - Tls = RealServerTls::Explicit allows AUTH TLS on the same port (plain stays allowed), with
-//     the certificate of SharedTestCertificate(). Extra holds extra configuration lines
+//     the certificate of SharedTestCertificate(); RealServerTls::Implicit runs TLS from the
+//     first byte instead (vsftpd, proftpd). Extra holds extra configuration lines
 //     (vsftpd, proftpd) or command-line arguments (pure-ftpd), e.g. "require_ssl_reuse=NO".
 //   - Log() is the server's own output (stderr and start-up errors).
 //   - Processes() lists the server's processes now (the listener and its sessions); after
@@ -40,7 +41,8 @@ enum class RealServerKind { Vsftpd, Proftpd, PureFtpd, Pyftpdlib };
 
 const char* RealServerName(RealServerKind AKind);
 
-enum class RealServerTls { None, Explicit };
+// Implicit: TLS from the first byte on the control port (vsftpd and proftpd only).
+enum class RealServerTls { None, Explicit, Implicit };
 
 struct RealFtpServerOptions {
   // "127.0.0.1", "::1", or "127.0.0.*": the first free 127.0.0.N (N >= 2) for a fixed Port.

@@ -1,4 +1,6 @@
 // consumer HOST USER PASSWORD REMOTE LOCAL: downloads REMOTE into LOCAL; exit status 0 on success.
+// The session holds the zlib plug-in, ready for servers that offer MODE Z.
+#include <ftpc/compress/IdZLibCompressor.h>
 #include <ftpc/ftp/IdFTP.h>
 
 #include <cstdio>
@@ -9,7 +11,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
+    ftpc::TIdZLibCompressor compressor;
     ftpc::TIdFTP ftp;
+    ftp.SetCompressor(&compressor);
     ftp.SetHost(argv[1]);
     ftp.SetUsername(argv[2]);
     ftp.SetPassword(argv[3]);
