@@ -25,7 +25,7 @@ fi
 # usage counting, thread-safe values, the listener's abort.
 tsan_targets=(test_core test_stack test_ftp test_server)
 tsan_tests='FtpAbort|AbortReplies|TCPClientConnectTest|TCPClientIdleTest|StackUsage|ThreadSafe'
-tsan_tests+='|SocketHandleConnect|SimpleServer|AntiFreeze'
+tsan_tests+='|SocketHandleConnect|SimpleServer|AntiFreeze|AbortDuringSetUp|DataSetUpFailure'
 
 # build_and_test SANITIZE BUILD_DIR "BUILD TARGETS" CTEST_ARGS...
 build_and_test() {

@@ -23,6 +23,7 @@ const char* const kHelpText =
     "\n"
     "Options:\n"
     "  --active            PORT/EPRT instead of passive data connections\n"
+    "  --use-pasv-address  passive data connections to the host the server names\n"
     "  --ascii             ASCII type (line ends converted)\n"
     "  --mode-z            compressed transfers (MODE Z)\n"
     "  --resume            continue an existing LOCAL from its size (get), or the remote\n"
@@ -55,6 +56,7 @@ constexpr FlagOption kFlags[] = {
     {"--mode-z", &Options::ModeZ},    {"--resume", &Options::Resume},
     {"--force", &Options::Force},     {"--progress", &Options::Progress},
     {"--verbose", &Options::Verbose}, {"-l", &Options::LongListing},
+    {"--use-pasv-address", &Options::UsePasvAddress},
 };
 
 

@@ -35,6 +35,7 @@ struct Options {
   bool Progress = false;
   bool Verbose = false;
   bool LongListing = false;   // ls -l
+  bool UsePasvAddress = false; // data connections to the host a 227 names, not the server's
   int32_t TimeoutSeconds = 0; // 0: the library's own time-outs
   ProxyOption Proxy;
 };
