@@ -75,7 +75,9 @@ bool IsNumericAddress(const std::string& AAddress) {
     if (rest.empty() && i > 0) {
       return false;
     }
-    if (IPv4Piece(CutToken(rest, ".")) < 0) {
+    // The text goes to the resolver as it is: a blank or control byte inside it is no digit.
+    const std::string piece = CutToken(rest, ".");
+    if (piece != Trim(piece) || IPv4Piece(piece) < 0) {
       return false;
     }
   }
