@@ -1,5 +1,7 @@
 #include "ftp/IdFTPReplyParsers.h"
 
+#include <algorithm>
+
 #include "base/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
 #include "global/IdGlobalProtocols.h"
@@ -69,6 +71,10 @@ bool IsNumericAddress(const std::string& AAddress) {
     bool error = false;
     IPv6TextToWords(AAddress, words, error);
     return !error;
+  }
+  // "8.4.5.4." would reach the resolver as a name.
+  if (std::count(AAddress.begin(), AAddress.end(), '.') != kIPv4Pieces - 1) {
+    return false;
   }
   std::string rest = AAddress;
   for (int i = 0; i < kIPv4Pieces; ++i) {
