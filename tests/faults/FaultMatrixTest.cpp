@@ -264,8 +264,10 @@ std::string CliUrl(const Target& ATarget, Operation AOp) {
          std::to_string(ATarget.Port) + directory + path;
 }
 
-ProgramRun RunCli(const Target& ATarget, Operation AOp, const std::string& ALocal) {
-  std::vector<std::string> args = {"--timeout", kCliTimeoutSeconds};
+ProgramRun RunCli(const Target& ATarget, Operation AOp, const std::string& ALocal,
+                  std::vector<std::string> AOptions = {}) {
+  std::vector<std::string> args = std::move(AOptions);
+  args.insert(args.end(), {"--timeout", kCliTimeoutSeconds});
   switch (AOp) {
   case Operation::Upload:
     args.insert(args.end(), {"put", ALocal, CliUrl(ATarget, AOp)});
@@ -376,6 +378,26 @@ TEST_F(FaultMatrix, EveryFrontEndFailsCleanly) {
       });
     }
   }
+}
+
+// A 227 naming another host (127.0.0.1, where nothing listens on that port): ftpc-cli connects
+// to the server it talks to unless --use-pasv-address asks it to follow the reply.
+TEST_F(FaultMatrix, CliFollowsThePasvHostOnlyWhenAsked) {
+  const FaultRow row{"227 names another host", Operation::Download, [](ScriptedFtpServer& S) {
+                       LoggedIn(S).Expect("PASV")
+                           .Reply("227 Entering Passive Mode (127,0,0,1,{p1},{p2})")
+                           .Expect("RETR remote.bin").Reply("150 here it comes")
+                           .DataSend("served").Reply("226 sent");
+                     }, ""};
+  const std::string local = Local("pasv-host", 0);
+  WithScript(row, [&](const Target& ATarget) {
+    EXPECT_EQ(RunCli(ATarget, row.Op, local).ExitCode, 0);
+    EXPECT_EQ(ReadTextFile(local), "served");
+  });
+  WithScript(row, [&](const Target& ATarget) {
+    ExpectCli(RunCli(ATarget, row.Op, Local("pasv-host", 1), {"--use-pasv-address"}),
+              Local("pasv-host", 1), row.Op);
+  });
 }
 
 // Nothing listens, or the listener's queue is full so that the connect is never answered.
