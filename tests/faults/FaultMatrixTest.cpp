@@ -80,10 +80,14 @@ ScriptedFtpServer& LoggedIn(ScriptedFtpServer& S) { return Login(S).Reply("250 h
 
 // The data command of AOp after PASV, up to its preliminary reply.
 ScriptedFtpServer& DataCommand(ScriptedFtpServer& S, Operation AOp) {
-  LoggedIn(S).Expect("PASV").ReplyPasv();
+  LoggedIn(S);
+  if (AOp == Operation::List) {
+    S.Expect("TYPE A").Reply("200 ascii"); // listings travel in ASCII
+  }
+  S.Expect("PASV").ReplyPasv();
   switch (AOp) {
   case Operation::List:
-    return S.Expect("LIST").Reply("150 listing");
+    return S.ExpectPrefix("LIST").Reply("150 listing"); // "LIST -al" from the library
   case Operation::Upload:
     return S.Expect("STOR remote.bin").Reply("150 send it");
   default:
@@ -145,7 +149,7 @@ const std::vector<FaultRow>& Rows() {
        },
        "InvalidPort", ToolRuns::No, true},
       {"control closed after LIST", Operation::List,
-       [](ScriptedFtpServer& S) { DataCommand(S, Operation::List).Close(); },
+       [](ScriptedFtpServer& S) { DataCommand(S, Operation::List).Close().DataAccept().DataClose(); },
        "ConnClosedGracefully", ToolRuns::No},
       {"data reset mid-listing", Operation::List,
        [](ScriptedFtpServer& S) {
@@ -339,6 +343,10 @@ protected:
     ARow.Script(server);
     server.Start();
     ARunFrontEnd(Target{server.Address(), 21, kUser, kPassword, kDirectory});
+    // Every expected command came: the run reached the fault it is about.
+    for (const std::string& failure : server.Failures()) {
+      EXPECT_EQ(failure.find(": got "), std::string::npos) << failure;
+    }
   }
 
   std::string Local(const char* AFrontEnd, int ARow) const {
