@@ -18,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include "ftp/IdFTP.h"
-#include "global/IdStream.h"
 #include "support/ProgramRun.h"
 #include "support/RealFtpServers.h"
 #include "support/ScriptedFtpServer.h"
