@@ -67,6 +67,9 @@ void Download(TIdFTP& AFtp, const Arguments& AArgs) {
 void Run(TIdFTP& AFtp, const Arguments& AArgs) {
   AFtp.SetAutoLogin(true);
   AFtp.SetPassive(true);
+  // The data connection goes to the server we connected to, whatever host its 227 reply
+  // names: a server must not be able to point the tool at another machine or service.
+  AFtp.SetPassiveUseControlHost(true);
   AFtp.SetTransferType(ftpc::ftBinary);
   AFtp.SetHost(AArgs.Host);
   AFtp.SetUsername(AArgs.User);

@@ -48,6 +48,11 @@ TIdFTP::TIdFTP(TIdInitializerComponent* AOwner)
   SetPort(kFTPPort);
   SetPassive(false);
   SetReadTimeout(kControlReadTimeout);
+  FData.SetAbortWriter([this] {
+    if (IOHandler() != nullptr && IOHandler()->Opened()) {
+      SendAbortLine();
+    }
+  });
 }
 
 // Only the watch on the compressor is dropped: a destructor never talks to the server, and a
@@ -203,12 +208,7 @@ void TIdFTP::KillDataChannel() { FData.Kill(); }
 // While a transfer runs, its thread owns the control connection's input: this thread only
 // writes ABOR and must not read (Connected() would).
 void TIdFTP::Abort() {
-  const bool transferRuns = FData.AbortTransfer([this] {
-    if (IOHandler() != nullptr && IOHandler()->Opened()) {
-      SendAbortLine();
-    }
-  });
-  if (transferRuns) {
+  if (FData.AbortTransfer()) {
     return;
   }
   if (Connected()) {
@@ -259,10 +259,11 @@ void TIdFTP::SetTransferType(TIdFTPTransferType AValue) {
   if (AValue == FTransferType || FData.Channel() != nullptr) {
     return;
   }
-  FTransferType = AValue;
+  // A type the server refused is not recorded: the server stays in the type it had.
   if (Connected()) {
     SendTransferType(AValue);
   }
+  FTransferType = AValue;
 }
 
 void TIdFTP::SendTransferType(TIdFTPTransferType AValue) {

@@ -99,8 +99,11 @@ public:
   void Quit() { Disconnect(true); }
   // Writes ABOR. While a transfer runs (on another thread), it also sets the abort flag and
   // shuts the data connection down; the transfer's wrap-up then reads the replies to ABOR.
-  // Without a transfer it reads one reply, any code accepted. Raises the control connection's
-  // write errors (the data connection is shut down all the same).
+  // During the transfer's set-up (before its data command is out and its data connection
+  // exists) nothing is written: the request is kept, and the transfer ends before its data
+  // command, or writes ABOR itself right behind it. Without a transfer it reads one reply, any
+  // code accepted. Raises the control connection's write errors (the data connection is shut
+  // down all the same).
   virtual void Abort();
   // Shuts the data connection, if any, down without notifying the peer; the transfer's
   // wrap-up closes and frees it. Safe from another thread; sends nothing.

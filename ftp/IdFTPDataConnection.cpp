@@ -177,29 +177,45 @@ void TIdFTPDataConnection::CloseQuietly() {
 TIdFTPDataConnection::TTransferRun::TTransferRun(TIdFTPDataConnection& AData) : FData(AData) {
   const std::lock_guard guard(FData.FDataChannelLock);
   FData.FTransferRunning = true;
+  FData.FCommandSent = false;
+  FData.FAbortRequest = false;
   FData.FAbortFlag.SetValue(false);
 }
 
 TIdFTPDataConnection::TTransferRun::~TTransferRun() {
   const std::lock_guard guard(FData.FDataChannelLock);
   FData.FTransferRunning = false;
+  FData.FAbortRequest = false;
 }
 
 // The flag is set before ABOR goes out: a server may drop the data connection as soon as it
 // reads ABOR, and the transferring thread must take that failure as the abort, not as an error.
-// The lock keeps the data connection alive until it is shut down. Before the transfer's data
-// connection exists or after it is released, the transfer's thread is sending commands or
-// reading replies on the control connection: there is nothing to abort then, and writing or
-// reading here would interleave with that thread.
-bool TIdFTPDataConnection::AbortTransfer(const std::function<void()>& AWriteAbor) {
+// The lock keeps the data connection alive until it is shut down. Before the data command is
+// out or the data connection exists, the transfer's thread is sending commands or reading
+// replies on the control connection: writing here would interleave with that thread, so the
+// request waits for it (EndIfAbortRequested, SendDataCommand, HonourAbortRequest). After the
+// data connection is released the transfer is over but for its final reply.
+bool TIdFTPDataConnection::AbortTransfer() {
   const std::lock_guard guard(FDataChannelLock);
-  if (FDataChannel == nullptr) {
-    return FTransferRunning;
+  if (!FTransferRunning) {
+    return false;
   }
+  if (!FCommandSent || FDataChannel == nullptr) {
+    FAbortRequest = true;
+    return true;
+  }
+  AbortLocked();
+  return true;
+}
+
+void TIdFTPDataConnection::AbortLocked() {
+  FAbortRequest = false;
   FAbortFlag.SetValue(true);
   std::exception_ptr writeFailure;
   try {
-    AWriteAbor();
+    if (FWriteAbor) {
+      FWriteAbor();
+    }
   } catch (...) {
     // Without a control connection the transfer must still end.
     writeFailure = std::current_exception();
@@ -208,7 +224,33 @@ bool TIdFTPDataConnection::AbortTransfer(const std::function<void()>& AWriteAbor
   if (writeFailure) {
     std::rethrow_exception(writeFailure);
   }
+}
+
+bool TIdFTPDataConnection::EndIfAbortRequested() {
+  {
+    const std::lock_guard guard(FDataChannelLock);
+    if (!FAbortRequest || FCommandSent) {
+      return false;
+    }
+  }
+  EndUnsent();
   return true;
+}
+
+void TIdFTPDataConnection::SendDataCommand(const std::function<void()>& AWriteCommand) {
+  const std::lock_guard guard(FDataChannelLock);
+  AWriteCommand();
+  FCommandSent = true;
+  if (FAbortRequest && FDataChannel != nullptr) {
+    AbortLocked();
+  }
+}
+
+void TIdFTPDataConnection::HonourAbortRequest() {
+  const std::lock_guard guard(FDataChannelLock);
+  if (FAbortRequest && FCommandSent && FDataChannel != nullptr) {
+    AbortLocked();
+  }
 }
 
 // Safe from another thread while a transfer runs: the socket is only shut down, which wakes
@@ -235,15 +277,31 @@ void TIdFTPDataConnection::ShutDown() {
 
 // ---- Wrap-up -------------------------------------------------------------------------------
 
-void TIdFTPDataConnection::Finish() {
+void TIdFTPDataConnection::Release() {
   if (FDataChannel) {
     if (FOnDataChannelDestroy) {
       FOnDataChannelDestroy(&FControl, *FDataChannel);
     }
     SetChannel(nullptr);
   }
+}
+
+void TIdFTPDataConnection::EndUnsent() {
+  try {
+    Release();
+  } catch (...) {
+    SetChannel(nullptr); // the event's own failure must not hide why the transfer ended
+  }
+  FControl.ReportStatus(ftpAborted, {RSFTPStatusAbortTransfer});
+}
+
+void TIdFTPDataConnection::Finish() {
+  Release();
   if (FControl.LastCmdResult().NumericCode() >= kFirstRefusalCode) {
     FControl.ReportStatus(ftpAborted, {RSFTPStatusAbortTransfer});
+    if (FAbortFlag.Value()) {
+      FControl.GetResponse(TIdReplyCodes()); // the ABOR's own reply, whatever it says
+    }
     return;
   }
   FControl.ReportStatus(ftpReady, {RSFTPStatusDoneTransfer});
@@ -255,10 +313,18 @@ void TIdFTPDataConnection::Finish() {
   }
 }
 
-void TIdFTPDataConnection::FinishAfterFailure(std::exception_ptr AFailure, bool ACommandSent) {
-  if (!ACommandSent) {
-    // No transfer reply can come: the failure was in setting up the data connection.
-    SetChannel(nullptr);
+void TIdFTPDataConnection::FinishAfterFailure(std::exception_ptr AFailure) {
+  bool commandSent = false;
+  {
+    const std::lock_guard guard(FDataChannelLock);
+    commandSent = FCommandSent;
+  }
+  if (!commandSent) {
+    // No transfer reply can come: the failure was in setting up the data connection. Before
+    // the data connection existed there is nothing to wrap up.
+    if (FDataChannel) {
+      EndUnsent();
+    }
     std::rethrow_exception(AFailure);
   }
   if (FAbortFlag.Value() && FDataChannel && IsAbortsDoing(AFailure)) {

@@ -90,11 +90,24 @@ public:
   private:
     TIdFTPDataConnection& FData;
   };
-  // The abort's share that must hold the lock. With a data connection: sets the abort flag,
-  // runs AWriteAbor (ABOR on the control connection) and shuts the data connection down, even
-  // when AWriteAbor raises. Returns true when a transfer runs (then nothing more may be done
-  // on the control connection from this thread), false when none does.
-  bool AbortTransfer(const std::function<void()>& AWriteAbor);
+  // Writes ABOR on the control connection; set once by the session.
+  void SetAbortWriter(std::function<void()> AValue) { FWriteAbor = std::move(AValue); }
+  // The abort's share that must hold the lock. Once the data command is out and the data
+  // connection exists: sets the abort flag, writes ABOR and shuts the data connection down,
+  // even when the write raises. Earlier, while the transfer's thread is still setting up on the
+  // control connection, the request is kept for that thread to honour (an ABOR written then
+  // could land between REST and RETR). Returns true when a transfer runs (then nothing more may
+  // be done on the control connection from this thread), false when none does.
+  bool AbortTransfer();
+  // Before the data command (and before a REST that goes with it): when an abort was requested
+  // during the set-up, ends the transfer as aborted (the event and status part of the wrap-up)
+  // and returns true; the data command must then not be sent.
+  bool EndIfAbortRequested();
+  // Writes the data command with AWriteCommand, ordered against an abort on another thread;
+  // an abort requested during the set-up is honoured right behind it when the data connection
+  // exists, else by HonourAbortRequest once it does.
+  void SendDataCommand(const std::function<void()>& AWriteCommand);
+  void HonourAbortRequest();
   // Shuts the data connection, if any, down without notifying the peer; the transfer's
   // wrap-up closes and frees it. Safe from another thread.
   void Kill();
@@ -103,14 +116,15 @@ public:
   // ---- Wrap-up -------------------------------------------------------------------------
   // Fires OnDataChannelDestroy and frees the data connection, then reads the final reply
   // (226, 225 or 250) or, after an abort, the abort replies. A last reply of 300 or more (the
-  // data command refused) reads nothing more. Raises the reply error.
+  // data command refused) reads nothing more but the reply to an ABOR already written.
+  // Raises the reply error.
   void Finish();
-  // Ends a failed transfer and raises AFailure. Before the data command went out
-  // (ACommandSent false) only the data connection is freed. Otherwise the wrap-up runs; its
-  // own failure is swallowed. When an abort was requested and AFailure is the library's own
-  // connection failure, the failure is the abort's doing: the wrap-up's result is the
-  // transfer's and AFailure is dropped. A local stream or disk error always passes on.
-  void FinishAfterFailure(std::exception_ptr AFailure, bool ACommandSent);
+  // Ends a failed transfer and raises AFailure. Before the data command went out only the
+  // event and status part of the wrap-up runs. Otherwise the wrap-up runs; its own failure is
+  // swallowed. When an abort was requested and AFailure is the library's own connection
+  // failure, the failure is the abort's doing: the wrap-up's result is the transfer's and
+  // AFailure is dropped. A local stream or disk error always passes on.
+  void FinishAfterFailure(std::exception_ptr AFailure);
   // Reads the replies to ABOR after an aborted transfer (RFC 959 4.1.3) on AControl.
   static void ReadAbortReplies(TIdTCPConnection& AControl);
 
@@ -130,8 +144,13 @@ private:
   TIdCriticalSection FDataChannelLock;
   // A transfer runs, from its first command to its last reply; guarded by FDataChannelLock.
   bool FTransferRunning = false;
-  // Set by an abort during a transfer; read by the transfer's wrap-up.
+  // The data command is out; guarded by FDataChannelLock.
+  bool FCommandSent = false;
+  // An abort came while the transfer's thread was setting up; guarded by FDataChannelLock.
+  bool FAbortRequest = false;
+  // Set once ABOR is written for the running transfer; read by the transfer's wrap-up.
   TIdThreadSafeBoolean FAbortFlag;
+  std::function<void()> FWriteAbor;
 
   // A new handler for the data connection: a TLS clone with AProtect, else the default class.
   std::unique_ptr<TIdIOHandler> MakeHandler(bool AProtect) const;
@@ -141,6 +160,13 @@ private:
   void SetChannel(std::unique_ptr<TIdTCPConnection> AChannel);
   // Kill's work; the caller holds the lock.
   void ShutDown();
+  // Sets the abort flag, writes ABOR and shuts the data connection down; the caller holds the
+  // lock. Raises the write's failure after the shut-down.
+  void AbortLocked();
+  // Fires OnDataChannelDestroy and frees the data connection, if there is one.
+  void Release();
+  // The wrap-up's event and status part for a transfer that never got its data command.
+  void EndUnsent();
   void NotifyCreate(TIdTCPConnection& AChannel);
 };
 

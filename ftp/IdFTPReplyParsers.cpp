@@ -1,5 +1,7 @@
 #include "ftp/IdFTPReplyParsers.h"
 
+#include <algorithm>
+
 #include "base/IdResourceStrings.h"
 #include "ftp/IdFTP.h"
 #include "global/IdGlobalProtocols.h"
@@ -70,12 +72,18 @@ bool IsNumericAddress(const std::string& AAddress) {
     IPv6TextToWords(AAddress, words, error);
     return !error;
   }
+  // "8.4.5.4." would reach the resolver as a name.
+  if (std::count(AAddress.begin(), AAddress.end(), '.') != kIPv4Pieces - 1) {
+    return false;
+  }
   std::string rest = AAddress;
   for (int i = 0; i < kIPv4Pieces; ++i) {
     if (rest.empty() && i > 0) {
       return false;
     }
-    if (IPv4Piece(CutToken(rest, ".")) < 0) {
+    // The text goes to the resolver as it is: a blank or control byte inside it is no digit.
+    const std::string piece = CutToken(rest, ".");
+    if (piece != Trim(piece) || IPv4Piece(piece) < 0) {
       return false;
     }
   }

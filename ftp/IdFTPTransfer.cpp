@@ -169,7 +169,6 @@ void TIdFTP::InternalGet(const std::string& ACommand, TStream& ADest, bool AResu
   // part on its data connection too.
   SendSSCNOff();
   ReportStatus(ftpTransfer, {RSFTPStatusStartTransfer});
-  bool commandSent = false;
   try {
     if (FPassive) {
       AnnounceTransfer(ACommand);
@@ -177,19 +176,23 @@ void TIdFTP::InternalGet(const std::string& ACommand, TStream& ADest, bool AResu
     } else {
       OpenActiveDataChannel();
     }
+    // An abort requested until here ends the transfer; from REST on, REST and the data command
+    // go out together and the abort follows them.
+    if (FData.EndIfAbortRequested()) {
+      return;
+    }
     if (AResume) {
       SendCmd("REST " + std::to_string(ADest.Position()), {kCodeRestartOK});
     }
-    commandSent = true;
-    const int16_t code =
-        SendCmd(ACommand, FPassive ? kRetrPreliminaryPassive : kRetrPreliminaryActive);
+    FData.SendDataCommand([&] { SendCmdLine(ACommand); });
+    const int16_t code = GetResponse(FPassive ? kRetrPreliminaryPassive : kRetrPreliminaryActive);
     if (code != kCodeFileUnavailable) {
       FData.AcceptActive();
       StartDataChannelTLS();
       ReceiveData(ADest);
     }
   } catch (...) {
-    FData.FinishAfterFailure(std::current_exception(), commandSent);
+    FData.FinishAfterFailure(std::current_exception());
     return;
   }
   FData.Finish();
@@ -205,21 +208,26 @@ std::vector<std::string> TIdFTP::InternalPut(const std::string& ACommand, TStrea
   CheckCompressor();
   SendSSCNOff();
   ReportStatus(ftpTransfer, {RSFTPStatusStartTransfer});
-  bool commandSent = false;
   std::vector<std::string> preliminary;
   try {
     if (FPassive) {
       AnnounceTransfer(ACommand);
       const TIdFTPDataAddress address = SendPassive();
+      if (FData.EndIfAbortRequested()) {
+        return preliminary;
+      }
       // Some servers open their side of the data connection only on the transfer command.
-      commandSent = true;
-      SendCmdLine(ACommand);
+      FData.SendDataCommand([&] { SendCmdLine(ACommand); });
       FData.OpenPassive(address.Host, address.Port, DataChannelProtected());
+      FData.HonourAbortRequest();
       GetResponse(kStorPreliminaryPassive);
     } else {
       OpenActiveDataChannel();
-      commandSent = true;
-      SendCmd(ACommand, kStorPreliminaryActive);
+      if (FData.EndIfAbortRequested()) {
+        return preliminary;
+      }
+      FData.SendDataCommand([&] { SendCmdLine(ACommand); });
+      GetResponse(kStorPreliminaryActive);
       FData.AcceptActive();
     }
     preliminary = LastCmdResult().Text();
@@ -232,7 +240,7 @@ std::vector<std::string> TIdFTP::InternalPut(const std::string& ACommand, TStrea
     }
     FData.CloseQuietly();
   } catch (...) {
-    FData.FinishAfterFailure(std::current_exception(), commandSent);
+    FData.FinishAfterFailure(std::current_exception());
     return preliminary;
   }
   // The upload counts as done only once the final reply was read; a control connection that

@@ -2,10 +2,9 @@
 // whole replies through the command exchange, with every over-long-line action, line limit,
 // terminator and encoding. A line read with the LF terminator never holds a line break, so no
 // byte sequence may decode into one.
-#include <algorithm>
-#include <cstring>
 #include <string>
 
+#include "FuzzIOHandler.h"
 #include "FuzzInput.h"
 #include "core/IdIOHandler.h"
 #include "core/IdReplyFTP.h"
@@ -14,29 +13,7 @@
 namespace {
 
 using namespace ftpc;
-
-// A source that delivers the input in chunks of a fixed size and then ends.
-class TFuzzIOHandler final : public TIdIOHandler {
-public:
-  TFuzzIOHandler(std::string_view ABytes, size_t AChunk) : FBytes(ABytes), FChunk(AChunk) {}
-  bool Readable(int32_t) override { return true; }
-  bool HasSource() override { return true; }
-
-protected:
-  int32_t ReceiveFromSource(std::span<uint8_t> VBuffer) override {
-    const size_t count = std::min({FChunk, VBuffer.size(), FBytes.size()});
-    std::memcpy(VBuffer.data(), FBytes.data(), count);
-    FBytes.remove_prefix(count);
-    return static_cast<int32_t>(count);
-  }
-  int32_t SendToTarget(std::span<const uint8_t> ABuffer) override {
-    return static_cast<int32_t>(ABuffer.size());
-  }
-
-private:
-  std::string_view FBytes;
-  size_t FChunk;
-};
+using fuzz::TFuzzIOHandler;
 
 // A connection whose replies are FTP replies, as the FTP session reads them.
 class TFuzzConnection final : public TIdTCPConnection {

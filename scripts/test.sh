@@ -25,7 +25,7 @@ fi
 # usage counting, thread-safe values, the listener's abort.
 tsan_targets=(test_core test_stack test_ftp test_server)
 tsan_tests='FtpAbort|AbortReplies|TCPClientConnectTest|TCPClientIdleTest|StackUsage|ThreadSafe'
-tsan_tests+='|SocketHandleConnect|SimpleServer|AntiFreeze'
+tsan_tests+='|SocketHandleConnect|SimpleServer|AntiFreeze|AbortDuringSetUp|DataSetUpFailure'
 
 # build_and_test SANITIZE BUILD_DIR "BUILD TARGETS" CTEST_ARGS...
 build_and_test() {
@@ -61,9 +61,9 @@ FTPC_BUILD_DIR="$build_dir" bash scripts/test-install.sh
 echo "== windows: cross build, tests under Wine"
 bash scripts/test-windows.sh
 
-# ASan+UBSan over the suite, TSan over the threaded tests; the transfer past 4 GiB runs in the
-# plain build only.
-build_and_test address build-address "" -LE large
+# ASan+UBSan over the suite, TSan over the threaded tests; the transfer past 4 GiB and the soak
+# (label soak: a thousand sessions, flat descriptors and memory) run in the plain build only.
+build_and_test address build-address "" -LE "large|soak"
 build_and_test thread build-thread "${tsan_targets[*]}" -R "$tsan_tests"
 
 echo "== fuzz smoke"

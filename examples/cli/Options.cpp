@@ -28,6 +28,7 @@ const char* const kHelpText =
     "\n"
     "Options:\n"
     "  --active            PORT/EPRT instead of passive data connections\n"
+    "  --use-pasv-address  passive data connections to the host the server names\n"
     "  --ascii             ASCII type (line ends converted)\n"
     "  --mode-z            compressed transfers (MODE Z)\n"
     "  --resume            continue an existing LOCAL from its size (get), or the remote\n"
@@ -77,6 +78,7 @@ constexpr FlagOption kFlags[] = {
     {"--force", &Options::Force},     {"--progress", &Options::Progress},
     {"--verbose", &Options::Verbose}, {"-l", &Options::LongListing},
     {"-r", &Options::Recursive},
+    {"--use-pasv-address", &Options::UsePasvAddress},
 };
 
 // The TLS switches, which live in Options::Tls.
@@ -91,7 +93,6 @@ constexpr TlsFlagOption kTlsFlags[] = {
     {"--ccc", &TlsOption::ClearControl},
     {"--clear-data", &TlsOption::ClearData},
 };
-
 
 struct CommandForm {
   std::string_view Name;

@@ -55,6 +55,7 @@ struct Options {
   bool LongListing = false;   // ls -l
   bool Recursive = false;     // get -r, put -r: a directory tree
   int32_t Parallel = 1;       // sessions sharing a tree
+  bool UsePasvAddress = false; // data connections to the host a 227 names, not the server's
   int32_t TimeoutSeconds = 0; // 0: the library's own time-outs
   ProxyOption Proxy;
   TlsOption Tls;

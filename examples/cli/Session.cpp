@@ -37,6 +37,7 @@ void Session::ApplyOptions() {
   ftp.SetPassword(url.Password);
   ftp.SetAutoLogin(true);
   ftp.SetPassive(!opts.Active);
+  ftp.SetPassiveUseControlHost(!opts.UsePasvAddress);
   ftp.SetTransferType(opts.Ascii ? ftASCII : ftBinary);
   if (opts.TimeoutSeconds > 0) {
     const int32_t timeout = opts.TimeoutSeconds * kMillisecondsPerSecond;

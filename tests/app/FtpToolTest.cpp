@@ -134,6 +134,22 @@ TEST_F(FtpToolTest, DownloadSendsTheCommandSequenceAndWritesTheFile) {
   }
 }
 
+// A 227 naming another host (127.0.0.1, where nothing listens on the port) is not followed: the
+// data connection goes to the server the tool connected to.
+TEST_F(FtpToolTest, DataConnectionGoesToTheControlPeerNotThePasvHost) {
+  const std::string local = FDir.File("download");
+  auto server = Port21Server();
+  ScriptLogin(*server)
+      .Expect("PASV").Reply("227 Entering Passive Mode (127,0,0,1,{p1},{p2})")
+      .Expect("RETR remote.bin").Reply("150 here it comes")
+      .DataSend("served").Reply("226 sent")
+      .ExpectClose();
+  server->Start();
+  ExpectSilentRun(RunAgainst(*server, "g", "remote.bin", local));
+  EXPECT_TRUE(server->Finished());
+  EXPECT_EQ(ReadTextFile(local), "served");
+}
+
 TEST_F(FtpToolTest, NoArgumentsPrintsTheBannerOnly) {
   ExpectSilentRun(RunTool({}));
 }

@@ -110,10 +110,11 @@ TEST(CliOptionsTest, PlacesOperandsAndNames) {
 
 TEST(CliOptionsTest, SetsEveryOptionWhereverItStands) {
   const Options opts = ParseCommandLine({"--active", "get", "--ascii", "--mode-z", "--progress",
-                                         "--verbose", "--timeout", "5", "ftp://h/f", "--force"})
+                                         "--verbose", "--timeout", "5", "ftp://h/f", "--force",
+                                         "--use-pasv-address"})
                            .Opts;
   EXPECT_TRUE(opts.Active && opts.Ascii && opts.ModeZ && opts.Progress && opts.Verbose &&
-              opts.Force);
+              opts.Force && opts.UsePasvAddress);
   EXPECT_FALSE(opts.Resume || opts.LongListing);
   EXPECT_EQ(opts.TimeoutSeconds, 5);
   EXPECT_EQ(ParseCommandLine({"--timeout=7", "--resume", "get", "ftp://h/f"}).Opts.TimeoutSeconds,

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/IdReplyRFC.h"
 #include "ftp/IdFTP.h"
 #include "global/IdGlobalProtocols.h"
 #include "support/ScriptedFtpServer.h"
@@ -178,6 +179,13 @@ INSTANTIATE_TEST_SUITE_P(Replies, FtpSize,
                                            SizeCase{"WordsBeforeNumber", "213 File size 99", -1},
                                            SizeCase{"Refused", "550 No such file", -1}),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// The server stays in ASCII when it refuses TYPE I: later transfers must not think otherwise.
+TEST_F(FtpCommands, SizeWithTypeRefusedKeepsTheServersType) {
+  Connect([](ScriptedFtpServer& AServer) { AServer.Expect("TYPE I").Reply("504 no binary"); });
+  EXPECT_THROW(FFtp.Size("f"), EIdReplyRFCError);
+  EXPECT_EQ(FFtp.TransferType(), ftASCII);
+}
 
 TEST_F(FtpCommands, FileDateReadsTheMdtmStamp) {
   Connect([](ScriptedFtpServer& AServer) {

@@ -120,9 +120,16 @@ INSTANTIATE_TEST_SUITE_P(
                       EpsvCase{"()", "", -1, ""}, EpsvCase{"(|)", "", -1, ""},
                       EpsvCase{"(|||", "", -1, ""}, EpsvCase{"", "", -1, ""}));
 
-TEST(EpsvReplyAddress, NamedHostIsRejected) {
-  EXPECT_THROW(ParseEPSVReply("(|1|evil.example|6446|)", "ctrl.example"),
-               EIdFTPServerSentInvalidAddress);
+// A 229 address goes to the resolver as it is: only a numeric literal may pass, so a server
+// cannot make us resolve a name, and bytes the number reader would skip must not hide one.
+TEST(EpsvReplyAddress, AnythingButANumericLiteralIsRejected) {
+  const std::string lines[] = {"(|1|evil.example|6446|)", std::string("(|1|\0007.2.7.8|6446|)", 19),
+                               "(|1|127. 0.0.1|6446|)", "(|1|127.0.0.1\t.5|6446|)",
+                               "(|1|8.4.5.4.|6446|)"};
+  for (const std::string& line : lines) {
+    SCOPED_TRACE(line);
+    EXPECT_THROW(ParseEPSVReply(line, "ctrl.example"), EIdFTPServerSentInvalidAddress);
+  }
 }
 
 // ---- Scripted exchanges ----------------------------------------------------------------------
