@@ -200,6 +200,10 @@ bool TIdFTPDataConnection::AbortTransfer() {
   if (!FTransferRunning) {
     return false;
   }
+  // One ABOR per transfer: a second one would leave its reply unread for the next command.
+  if (FAbortFlag.Value()) {
+    return true;
+  }
   if (!FCommandSent || FDataChannel == nullptr) {
     FAbortRequest = true;
     return true;

@@ -124,21 +124,21 @@ INSTANTIATE_TEST_SUITE_P(
              std::get<1>(AInfo.param).Name;
     });
 
-// A local stream that asks for an abort when the bytes come and then fails to store them, as a
-// full disk would while an abort is on its way.
-class TFailingDuringAbortStream : public TMemoryStream {
+// A local stream that asks for an abort when the bytes come, then runs AThen (which may fail to
+// store them, as a full disk would while an abort is on its way) and stores them.
+class TAbortingStream : public TMemoryStream {
 public:
-  TFailingDuringAbortStream(TIdFTP& AFtp, std::function<void()> AFail)
-      : FFtp(AFtp), FFail(std::move(AFail)) {}
-  int64_t Write(const void* /*ABuffer*/, int64_t /*ACount*/) override {
+  TAbortingStream(TIdFTP& AFtp, std::function<void()> AThen)
+      : FFtp(AFtp), FThen(std::move(AThen)) {}
+  int64_t Write(const void* ABuffer, int64_t ACount) override {
     FFtp.Abort();
-    FFail();
-    return 0;
+    FThen();
+    return TMemoryStream::Write(ABuffer, ACount);
   }
 
 private:
   TIdFTP& FFtp;
-  std::function<void()> FFail;
+  std::function<void()> FThen;
 };
 
 struct LocalFailureCase {
@@ -170,7 +170,7 @@ TEST_P(LocalFailureDuringAbort, PropagatesAndKeepsTheSessionInStep) {
       .Reply("200 still in step")
       .ExpectClose();
   auto ftp = ConnectedSession(server);
-  TFailingDuringAbortStream dest(*ftp, GetParam().Fail);
+  TAbortingStream dest(*ftp, GetParam().Fail);
   try {
     ftp->Get("f", dest);
     ADD_FAILURE() << "the local failure was swallowed";
@@ -187,6 +187,25 @@ INSTANTIATE_TEST_SUITE_P(Failures, LocalFailureDuringAbort, ::testing::ValuesIn(
                          [](const ::testing::TestParamInfo<LocalFailureCase>& AInfo) {
                            return std::string(AInfo.param.Name);
                          });
+
+// A second Abort while the first is on its way sends nothing: one ABOR, whose replies the
+// transfer reads, keeps the session in step.
+TEST(FtpAbort, SecondRequestInOneTransferSendsNoSecondABOR) {
+  ScriptedFtpServer server;
+  PassiveCommand(Greet(server), "RETR f")
+      .DataSend("all bytes")
+      .Expect("ABOR")
+      .ReplyRaw("426 aborted\r\n226 abort done\r\n")
+      .Expect("NOOP")
+      .Reply("200 still in step")
+      .ExpectClose();
+  auto ftp = ConnectedSession(server);
+  TAbortingStream dest(*ftp, [&] { ftp->Abort(); });
+  EXPECT_NO_THROW(ftp->Get("f", dest));
+  EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
+  ftp->Disconnect(false);
+  EXPECT_TRUE(server.Finished());
+}
 
 // With no transfer running there is no transferring thread to read the reply: Abort does.
 TEST(FtpAbort, WithoutATransferReadsItsOwnReply) {
