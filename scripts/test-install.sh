@@ -34,9 +34,13 @@ echo "ok: the compress component is missing where it is not installed"
 
 (cd "$build_dir" && cpack -G DEB >/dev/null)
 deb=$(ls -t "$build_dir"/ftpconsole_*.deb | head -1)
-plugin_deb=$(ls -t "$build_dir"/ftpconsole-compress_*.deb | head -1)
-dpkg-deb -c "$plugin_deb" | grep -q 'lib/libftpc_compress' ||
-  { echo "FAILED: no plug-in in $plugin_deb" >&2; exit 1; }
+for plugin in compress tls; do
+  plugin_deb=$(ls -t "$build_dir"/ftpconsole-${plugin}_*.deb | head -1)
+  # The whole listing first: grep -q would stop reading and break dpkg-deb's pipe.
+  contents=$(dpkg-deb -c "$plugin_deb")
+  grep -q "lib/libftpc_${plugin}" <<<"$contents" ||
+    { echo "FAILED: no plug-in in $plugin_deb" >&2; exit 1; }
+done
 dpkg-deb -x "$deb" "$work/deb"
 # A shared build's tool finds its library in the unpacked tree.
 banner=$(LD_LIBRARY_PATH="$work/deb/usr/lib" "$work/deb/usr/bin/ftp" g none "$work/none" 127.0.0.1 user password /)
