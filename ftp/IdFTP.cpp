@@ -198,7 +198,10 @@ void TIdFTP::DisconnectNotifyPeer() {
     return;
   }
   IOHandler()->WriteLn("QUIT");
-  if (IOHandler()->Connected() && IOHandler()->Readable(kQuitReplyWaitMs)) {
+  // Connected() reads what has arrived: a quick 221 may be in the buffer already, and the
+  // socket then stays quiet until the server closes.
+  if (IOHandler()->Connected() &&
+      (!IOHandler()->InputBufferIsEmpty() || IOHandler()->Readable(kQuitReplyWaitMs))) {
     GetInternalResponse();
   }
 }
