@@ -265,13 +265,13 @@ private:
 // ABOR goes out over the control connection's TLS and the protected data connection is cut;
 // the session stays in step for the next protected transfer.
 TEST(FtpsAbort, LeavesTheSessionUsable) {
-  auto server = test::StartRealFtpServerOrSkip(RealServerKind::Vsftpd,
+  auto server = test::StartRealFtpServerOrSkip(RealServerKind::Proftpd,
                                                {.Tls = RealServerTls::Explicit});
   if (!server) {
     return;
   }
   ASSERT_TRUE(test::WritePatternFile(server->RootDir() + "/big.bin", uint64_t{64} << 20));
-  TlsClient client(*server, kExplicit);
+  TlsClient client(*server, kExplicit12);
   client.Ftp->Connect();
   TAbortingStream sink(*client.Ftp);
   try {
