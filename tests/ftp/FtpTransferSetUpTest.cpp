@@ -55,26 +55,43 @@ const SetUpFailureCase kSetUpFailures[] = {
      }},
 };
 
-class DataSetUpFailure : public ::testing::TestWithParam<SetUpFailureCase> {};
+// One session whose script ends in a NOOP, its events watched, and a local stream holding
+// three bytes (a resume offset).
+template <typename TCase>
+class SetUpSession : public ::testing::TestWithParam<TCase> {
+protected:
+  void Open(void (*AScript)(ScriptedFtpServer&), bool APassive) {
+    AScript(Greet(server));
+    server.Expect("NOOP").Reply("200 still in step").ExpectClose();
+    ftp = test::ConnectedSession(server, APassive);
+    watch.Attach(*ftp);
+    local.Write("old", 3);
+  }
+  // The session is still in step afterwards, and the script ran to its end.
+  void ExpectInStepAndClose() {
+    EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
+    ftp->Disconnect(false);
+    EXPECT_TRUE(server.Finished());
+  }
+
+  ScriptedFtpServer server;
+  std::unique_ptr<TIdFTP> ftp;
+  SetUpWatch watch;
+  TMemoryStream local;
+};
+
+class DataSetUpFailure : public SetUpSession<SetUpFailureCase> {};
 
 TEST_P(DataSetUpFailure, RunsTheWrapUpsEventAndStatus) {
   const SetUpFailureCase& c = GetParam();
-  ScriptedFtpServer server;
-  c.Script(Greet(server));
-  server.Expect("NOOP").Reply("200 still in step").ExpectClose();
-  auto ftp = test::ConnectedSession(server, c.Passive);
-  SetUpWatch watch;
-  watch.Attach(*ftp);
-  TMemoryStream dest;
-  dest.Write("old", 3);
+  Open(c.Script, c.Passive);
+  TMemoryStream& dest = local;
   EXPECT_THROW(ftp->Get("f", dest, c.Resume), EIdException);
   EXPECT_EQ(watch.Created, 1);
   EXPECT_EQ(watch.Destroyed, 1);
   EXPECT_EQ(watch.Status.Last(), RSFTPStatusAbortTransfer);
   EXPECT_EQ(ftp->DataChannel(), nullptr);
-  EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
-  ftp->Disconnect(false);
-  EXPECT_TRUE(server.Finished());
+  ExpectInStepAndClose();
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, DataSetUpFailure, ::testing::ValuesIn(kSetUpFailures),
@@ -122,18 +139,12 @@ const AbortInSetUpCase kAbortsInSetUp[] = {
      {"SYST", "REST 1", "REST 0", "PASV", "REST 3", "RETR f", "ABOR", "NOOP"}},
 };
 
-class AbortDuringSetUp : public ::testing::TestWithParam<AbortInSetUpCase> {};
+class AbortDuringSetUp : public SetUpSession<AbortInSetUpCase> {};
 
 TEST_P(AbortDuringSetUp, IsHonouredAndNeverSplitsRestFromTheDataCommand) {
   const AbortInSetUpCase& c = GetParam();
-  ScriptedFtpServer server;
-  c.Script(Greet(server));
-  server.Expect("NOOP").Reply("200 ok").ExpectClose();
-  auto ftp = test::ConnectedSession(server, c.Passive);
-  SetUpWatch watch;
-  watch.Attach(*ftp);
-  TMemoryStream data;
-  data.Write("old", 3);
+  Open(c.Script, c.Passive);
+  TMemoryStream& data = local;
   const bool aborted = test::AbortFromAnotherThread(
       *ftp, [&] { return server.WaitForMark("setup"); },
       [&] { c.Upload ? ftp->Put(data, "f") : ftp->Get("f", data, c.Resume); },
@@ -141,9 +152,7 @@ TEST_P(AbortDuringSetUp, IsHonouredAndNeverSplitsRestFromTheDataCommand) {
   EXPECT_TRUE(aborted);
   EXPECT_EQ(watch.Status.Last(), RSFTPStatusAbortTransfer);
   EXPECT_EQ(watch.Created, watch.Destroyed);
-  EXPECT_EQ(ftp->SendCmd("NOOP", {200}), 200);
-  ftp->Disconnect(false);
-  EXPECT_TRUE(server.Finished());
+  ExpectInStepAndClose();
   Lines sent = server.Received();
   for (std::string& line : sent) {
     line = line.starts_with("PORT ") ? "PORT" : line; // its address varies
