@@ -133,12 +133,16 @@ std::string_view* FactSlot(TMLSTFacts& AFacts, std::string_view AName) {
       {"sizd", &TMLSTFacts::Sizd},       {"UNIX.mode", &TMLSTFacts::UnixMode},
       {"win32.ea", &TMLSTFacts::Win32ea}, {"windows.lastaccesstime", &TMLSTFacts::LastAccess}};
   // Servers send the names as written above; the comparison ignoring case runs only for a
-  // name written otherwise whose first letter matches (this runs for every fact of every line).
+  // name written otherwise. Only names whose length and first letter match are compared at all
+  // (this runs for every fact of every line).
   constexpr char kLowerCaseBit = 0x20;
+  if (AName.empty()) {
+    return nullptr;
+  }
+  const char first = static_cast<char>(AName[0] | kLowerCaseBit);
   for (const TSlot& slot : kSlots) {
-    if (AName.size() == slot.Name.size() &&
-        (AName == slot.Name || ((AName[0] | kLowerCaseBit) == (slot.Name[0] | kLowerCaseBit) &&
-                                TextEqualsIgnoreCase(AName, slot.Name)))) {
+    if (AName.size() == slot.Name.size() && first == (slot.Name[0] | kLowerCaseBit) &&
+        (AName == slot.Name || TextEqualsIgnoreCase(AName, slot.Name))) {
       return &(AFacts.*slot.Field);
     }
   }
