@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -133,6 +134,16 @@ TEST_F(FileStreamTest, CreateTruncatesAndReadsBackWhatItWrote) {
   stream.ReadBuffer(back, 3);
   EXPECT_EQ(std::string(back, 3), "abc");
   EXPECT_EQ(stream.Read(back, 3), 0);
+}
+
+// Creating over a file that exists marks it modified even when it is empty already, as a
+// truncating open does; only a file the open itself made skips the truncation.
+TEST_F(FileStreamTest, CreateOverAnExistingEmptyFileMarksItModified) {
+  const std::string path = MakeFile("empty.bin", "");
+  const auto past = fs::last_write_time(path) - std::chrono::hours(24 * 365);
+  fs::last_write_time(path, past);
+  { TIdFileCreateStream stream(path); }
+  EXPECT_GT(fs::last_write_time(path), past);
 }
 
 struct TOpenErrorCase {
