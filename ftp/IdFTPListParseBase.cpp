@@ -178,18 +178,20 @@ int64_t DigitsValue(std::string_view ADigits) {
   return value;
 }
 
+// Digits alone, few enough that they cannot overflow 64 bits: what servers send.
+bool IsPlainDigits(std::string_view AValue) {
+  constexpr size_t kPlainDigits = 18;
+  return !AValue.empty() && AValue.size() <= kPlainDigits && AreAllDigits(AValue);
+}
+
 // A fact's number: plain digits read directly, anything else as the general integer syntax
 // (0 when it is not an integer).
 int64_t FactNumber(std::string_view AValue) {
-  constexpr size_t kPlainDigits = 18; // cannot overflow 64 bits
-  if (!AValue.empty() && AValue.size() <= kPlainDigits && AreAllDigits(AValue)) {
-    return DigitsValue(AValue);
-  }
-  return ParseTrimmedInt64(AValue, 0);
+  return IsPlainDigits(AValue) ? DigitsValue(AValue) : ParseTrimmedInt64(AValue, 0);
 }
 
 bool IsPlainInteger(std::string_view AValue) {
-  return (!AValue.empty() && AValue.size() <= 18 && AreAllDigits(AValue)) || IsIntegerText(AValue);
+  return IsPlainDigits(AValue) || IsIntegerText(AValue);
 }
 
 // "YYYYMMDDHHMMSS", then optionally "." and the fraction's digits: what servers send.

@@ -31,7 +31,6 @@ std::string FileNamePart(const std::string& APath) {
 // ---- Public transfer operations ------------------------------------------------------------
 
 void TIdFTP::Get(const std::string& ASourceFile, TStream& ADest, bool AResume) {
-  SendSSCNOff();
   const bool resume = AResume && ResumeSupported();
   NotifyBeforeGet();
   InternalGet("RETR " + ASourceFile, ADest, resume);

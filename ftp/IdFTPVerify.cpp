@@ -23,6 +23,18 @@ struct TDigestQuery {
   std::unique_ptr<TIdHash> Hash;
 };
 
+template <typename THash> std::unique_ptr<TIdHash> MakeHash() {
+  return std::make_unique<THash>();
+}
+
+// The digest commands that take a range in either form, strongest first.
+struct TStrongDigest {
+  const char* Command;
+  std::unique_ptr<TIdHash> (*MakeHash)();
+};
+constexpr TStrongDigest kStrongDigests[] = {{"XSHA1", &MakeHash<TIdHashSHA1>},
+                                            {"XMD5", &MakeHash<TIdHashMessageDigest5>}};
+
 std::string Quoted(const std::string& AName) { return "\"" + AName + "\""; }
 
 // The bytes to check, and which of them the caller named.
@@ -47,15 +59,13 @@ TDigestQuery DigestQueryFor(const TIdFTP& AFtp, const std::string& AName,
   const std::string startAndEnd =
       ARange.CountGiven || ARange.StartGiven ? " " + ARange.S() + " " + ARange.End() : "";
   const std::string startAndLast = " " + ARange.S() + " " + ARange.Last();
-  if (AFtp.IsExtSupported("XSHA1")) {
-    const std::string tail =
-        AFtp.FeatLineIndex("XSHA1 filename;start;end") >= 0 ? startAndLast : startAndEnd;
-    return {"XSHA1 " + Quoted(AName) + tail, std::make_unique<TIdHashSHA1>()};
-  }
-  if (AFtp.IsExtSupported("XMD5")) {
-    const std::string tail =
-        AFtp.FeatLineIndex("XMD5 filename;start;end") >= 0 ? startAndLast : startAndEnd;
-    return {"XMD5 " + Quoted(AName) + tail, std::make_unique<TIdHashMessageDigest5>()};
+  for (const TStrongDigest& digest : kStrongDigests) {
+    const std::string command = digest.Command;
+    if (AFtp.IsExtSupported(command)) {
+      const bool lastByteForm = AFtp.FeatLineIndex(command + " filename;start;end") >= 0;
+      return {command + " " + Quoted(AName) + (lastByteForm ? startAndLast : startAndEnd),
+              digest.MakeHash()};
+    }
   }
   return {"XCRC " + Quoted(AName) + startAndEnd, std::make_unique<TIdHashCRC32>()};
 }
