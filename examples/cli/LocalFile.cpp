@@ -15,7 +15,8 @@ constexpr int kTemporaryNameAttempts = 16;
 constexpr unsigned kTemporarySuffixRange = 1000000;
 
 std::string TemporaryNameFor(const std::string& ALocal) {
-  static std::mt19937_64 generator{std::random_device{}()};
+  // One per thread: the sessions of a tree copy make their files at the same time.
+  thread_local std::mt19937_64 generator{std::random_device{}()};
   const std::filesystem::path local(ALocal);
   const std::string suffix = std::to_string(platform::ProcessId()) + "-" +
                              std::to_string(generator() % kTemporarySuffixRange);
@@ -42,29 +43,30 @@ std::unique_ptr<TStream> OpenForUpload(const std::string& APath) {
 
 DownloadTarget DownloadTarget::Fresh(const std::string& ALocal) {
   auto [temporary, stream] = CreateTemporary(ALocal);
-  platform::ArmInterruptCleanup(temporary);
-  return DownloadTarget(ALocal, std::move(temporary), std::move(stream));
+  const int cleanupSlot = platform::ArmInterruptCleanup(temporary);
+  return DownloadTarget(ALocal, std::move(temporary), std::move(stream), cleanupSlot);
 }
 
 DownloadTarget DownloadTarget::Resumed(const std::string& ALocal) {
   std::unique_ptr<TStream> stream = platform::OpenRegularForWriting(ALocal);
   stream->Seek(0, soEnd);
-  return DownloadTarget(ALocal, std::string(), std::move(stream));
+  return DownloadTarget(ALocal, std::string(), std::move(stream), -1);
 }
 
 DownloadTarget::DownloadTarget(std::string ALocal, std::string ATemporary,
-                               std::unique_ptr<TStream> AStream)
-    : FLocal(std::move(ALocal)), FTemporary(std::move(ATemporary)), FStream(std::move(AStream)) {}
+                               std::unique_ptr<TStream> AStream, int ACleanupSlot)
+    : FLocal(std::move(ALocal)), FTemporary(std::move(ATemporary)), FStream(std::move(AStream)),
+      FCleanupSlot(ACleanupSlot) {}
 
 DownloadTarget::DownloadTarget(DownloadTarget&& AOther) noexcept
     : FLocal(std::move(AOther.FLocal)), FTemporary(std::exchange(AOther.FTemporary, {})),
-      FStream(std::move(AOther.FStream)) {}
+      FStream(std::move(AOther.FStream)), FCleanupSlot(std::exchange(AOther.FCleanupSlot, -1)) {}
 
 DownloadTarget::~DownloadTarget() {
   FStream.reset();
   if (!FTemporary.empty()) {
     platform::RemoveFile(FTemporary);
-    platform::DisarmInterruptCleanup();
+    platform::DisarmInterruptCleanup(FCleanupSlot);
   }
 }
 
@@ -75,7 +77,7 @@ void DownloadTarget::Commit(bool AReplace) {
   }
   platform::Rename(FTemporary, FLocal, AReplace);
   FTemporary.clear();
-  platform::DisarmInterruptCleanup();
+  platform::DisarmInterruptCleanup(std::exchange(FCleanupSlot, -1));
 }
 
 } // namespace ftpc::cli

@@ -12,7 +12,6 @@
 
 namespace ftpc::cli {
 
-
 // An existing regular file opened for reading; raises std::runtime_error otherwise.
 std::unique_ptr<TStream> OpenForUpload(const std::string& APath);
 
@@ -34,11 +33,13 @@ public:
   void Commit(bool AReplace);
 
 private:
-  DownloadTarget(std::string ALocal, std::string ATemporary, std::unique_ptr<TStream> AStream);
+  DownloadTarget(std::string ALocal, std::string ATemporary, std::unique_ptr<TStream> AStream,
+                 int ACleanupSlot);
 
   std::string FLocal;
   std::string FTemporary; // empty when resuming or once committed
   std::unique_ptr<TStream> FStream;
+  int FCleanupSlot; // the interrupt clean-up's slot for the temporary file, -1 for none
 };
 
 } // namespace ftpc::cli

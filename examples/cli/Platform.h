@@ -25,8 +25,12 @@ void Rename(const std::string& AFrom, const std::string& ATo, bool AReplace);
 void RemoveFile(const std::string& APath) noexcept;
 
 // While armed, an interrupt that ends the program (Ctrl-C, termination) first removes APath.
-void ArmInterruptCleanup(const std::string& APath);
-void DisarmInterruptCleanup();
+// Up to kInterruptCleanupSlots paths are held at once, one per download under way (a tree copy
+// runs up to 16). Returns the slot to disarm; -1 when none was free or the path is too long, and
+// that file is then not removed.
+inline constexpr int kInterruptCleanupSlots = 16;
+int ArmInterruptCleanup(const std::string& APath);
+void DisarmInterruptCleanup(int ASlot);
 
 unsigned long ProcessId();
 // Writing to a reader that went away (ftpc-cli ... | head) fails as an error instead of

@@ -1,4 +1,5 @@
 // The client program's operating-system calls on POSIX systems.
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -44,12 +45,19 @@ void RequireRegularFile(int AHandle, const std::string& APath) {
 
 // ---- Removal of the temporary file when a signal ends the program ------------------------
 
-char gPendingTemporary[PATH_MAX];
-volatile std::sig_atomic_t gPendingArmed = 0;
+// A slot is free (0), being filled (1) or armed (2); the handler reads only armed ones.
+struct PendingTemporary {
+  std::atomic<int> State{0};
+  char Path[PATH_MAX];
+};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the state");
+PendingTemporary gPending[kInterruptCleanupSlots];
 
-extern "C" void RemoveTemporaryAndDie(int ASignal) {
-  if (gPendingArmed != 0) {
-    ::unlink(gPendingTemporary);
+extern "C" void RemoveTemporariesAndDie(int ASignal) {
+  for (PendingTemporary& pending : gPending) {
+    if (pending.State.load() == 2) {
+      ::unlink(pending.Path);
+    }
   }
   std::signal(ASignal, SIG_DFL);
   std::raise(ASignal);
@@ -121,18 +129,33 @@ void Rename(const std::string& AFrom, const std::string& ATo, bool AReplace) {
 
 void RemoveFile(const std::string& APath) noexcept { ::unlink(APath.c_str()); }
 
-void ArmInterruptCleanup(const std::string& APath) {
-  if (APath.size() >= sizeof gPendingTemporary) {
-    return;
+int ArmInterruptCleanup(const std::string& APath) {
+  if (APath.size() >= PATH_MAX) {
+    return -1;
   }
-  std::memcpy(gPendingTemporary, APath.c_str(), APath.size() + 1);
-  gPendingArmed = 1;
-  for (const int signal : kCleanupSignals) {
-    std::signal(signal, RemoveTemporaryAndDie);
+  static const bool installed = [] {
+    for (const int signal : kCleanupSignals) {
+      std::signal(signal, RemoveTemporariesAndDie);
+    }
+    return true;
+  }();
+  static_cast<void>(installed);
+  for (int slot = 0; slot < kInterruptCleanupSlots; ++slot) {
+    int free = 0;
+    if (gPending[slot].State.compare_exchange_strong(free, 1)) {
+      std::memcpy(gPending[slot].Path, APath.c_str(), APath.size() + 1);
+      gPending[slot].State.store(2);
+      return slot;
+    }
   }
+  return -1;
 }
 
-void DisarmInterruptCleanup() { gPendingArmed = 0; }
+void DisarmInterruptCleanup(int ASlot) {
+  if (ASlot >= 0 && ASlot < kInterruptCleanupSlots) {
+    gPending[ASlot].State.store(0);
+  }
+}
 
 unsigned long ProcessId() { return static_cast<unsigned long>(::getpid()); }
 

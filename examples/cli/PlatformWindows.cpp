@@ -76,14 +76,21 @@ void RequireRegularFile(HANDLE AHandle, const std::string& APath, TLinks ALinks)
 
 // ---- Removal of the temporary file when Ctrl-C or closing the console ends the program ----
 
-wchar_t gPendingTemporary[kMaxWidePath];
-std::atomic<bool> gPendingArmed{false};
+// A slot is free (0), being filled (1) or armed (2); the handler deletes only armed ones.
+struct PendingTemporary {
+  std::atomic<int> State{0};
+  wchar_t Path[kMaxWidePath];
+};
+PendingTemporary gPending[kInterruptCleanupSlots];
 
-// Runs on a thread of its own; the file is open with delete sharing, so it goes once the
+// Runs on a thread of its own; the files are open with delete sharing, so they go once the
 // process has ended. FALSE lets the default handler end the process.
-BOOL WINAPI RemoveTemporaryOnInterrupt(DWORD /*AEvent*/) {
-  if (gPendingArmed.exchange(false)) {
-    ::DeleteFileW(gPendingTemporary);
+BOOL WINAPI RemoveTemporariesOnInterrupt(DWORD /*AEvent*/) {
+  for (PendingTemporary& pending : gPending) {
+    int armed = 2;
+    if (pending.State.compare_exchange_strong(armed, 0)) {
+      ::DeleteFileW(pending.Path);
+    }
   }
   return FALSE;
 }
@@ -139,20 +146,30 @@ void Rename(const std::string& AFrom, const std::string& ATo, bool AReplace) {
 
 void RemoveFile(const std::string& APath) noexcept { ::DeleteFileW(WideName(APath).c_str()); }
 
-void ArmInterruptCleanup(const std::string& APath) {
+int ArmInterruptCleanup(const std::string& APath) {
   const std::wstring wide = WideName(APath);
   if (wide.size() >= kMaxWidePath) {
-    return;
+    return -1;
   }
-  gPendingArmed = false;
-  wide.copy(gPendingTemporary, wide.size());
-  gPendingTemporary[wide.size()] = L'\0';
-  gPendingArmed = true;
-  static const bool installed = ::SetConsoleCtrlHandler(RemoveTemporaryOnInterrupt, TRUE) != 0;
+  static const bool installed = ::SetConsoleCtrlHandler(RemoveTemporariesOnInterrupt, TRUE) != 0;
   static_cast<void>(installed);
+  for (int slot = 0; slot < kInterruptCleanupSlots; ++slot) {
+    int free = 0;
+    if (gPending[slot].State.compare_exchange_strong(free, 1)) {
+      wide.copy(gPending[slot].Path, wide.size());
+      gPending[slot].Path[wide.size()] = L'\0';
+      gPending[slot].State.store(2);
+      return slot;
+    }
+  }
+  return -1;
 }
 
-void DisarmInterruptCleanup() { gPendingArmed = false; }
+void DisarmInterruptCleanup(int ASlot) {
+  if (ASlot >= 0 && ASlot < kInterruptCleanupSlots) {
+    gPending[ASlot].State.store(0);
+  }
+}
 
 unsigned long ProcessId() { return ::GetCurrentProcessId(); }
 

@@ -1,11 +1,11 @@
 #include "examples/cli/Tree.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -207,6 +207,25 @@ bool IsSafeRemoteName(const std::string& AName) {
          AName.find_first_of(kSeparatorsAndNul) == std::string::npos;
 }
 
+// Takes the tree's directories breadth first from its top (""): ATake queues one directory's
+// files and returns its subdirectories. A directory that fails is reported, and what lies
+// below it is left out.
+void WalkBreadthFirst(
+    TreeRun& VRun, const std::function<std::vector<std::string>(const std::string&)>& ATake) {
+  std::deque<std::string> pending{""};
+  while (!pending.empty()) {
+    const std::string dir = std::move(pending.front());
+    pending.pop_front();
+    try {
+      for (std::string& subdirectory : ATake(dir)) {
+        pending.push_back(std::move(subdirectory));
+      }
+    } catch (const std::exception& error) {
+      VRun.Failures.Add(dir, error);
+    }
+  }
+}
+
 void CopyTrying(TreeRun& VRun, TreeSession& ASession, const TreeFile& AFile) {
   try {
     VRun.Direction.Copy(ASession, VRun, AFile);
@@ -265,15 +284,6 @@ TDateTime LocalModifiedGMT(const fs::path& APath) {
 void SetLocalModified(const fs::path& APath, TDateTime AGMT) {
   const std::chrono::sys_seconds system{std::chrono::seconds(DateTimeToUnix(AGMT))};
   fs::last_write_time(APath, std::chrono::file_clock::from_sys(system));
-}
-
-// A download goes to a hidden file beside the target that takes the target's name only once
-// complete, so no partial file ever carries it. The number keeps two sessions' partial files
-// apart even where the tree holds a file of the other's partial name.
-fs::path PartialName(const fs::path& ALocal) {
-  static std::atomic<uint64_t> counter{0};
-  return ALocal.parent_path() /
-         ("." + ALocal.filename().string() + ".part" + std::to_string(++counter));
 }
 
 // ---- get -r --------------------------------------------------------------------------------
@@ -342,18 +352,9 @@ void WalkRemote(TreeSession& ASession, TreeRun& VRun) {
   if (lists) {
     ASession.Ready().SetTransferType(ftASCII);
   }
-  std::deque<std::string> pending{""};
-  while (!pending.empty()) {
-    const std::string dir = std::move(pending.front());
-    pending.pop_front();
-    try {
-      for (std::string& subdirectory : TakeRemoteDirectory(ASession.Ready(), VRun, topPath, dir)) {
-        pending.push_back(std::move(subdirectory));
-      }
-    } catch (const std::exception& error) {
-      VRun.Failures.Add(dir, error);
-    }
-  }
+  WalkBreadthFirst(VRun, [&](const std::string& ADir) {
+    return TakeRemoteDirectory(ASession.Ready(), VRun, topPath, ADir);
+  });
   if (lists) {
     ASession.Ready().ChangeDir(topPath);
     ASession.Ready().SetTransferType(ftBinary);
@@ -366,16 +367,10 @@ void GetFile(TreeSession& ASession, const TreeRun& ARun, const TreeFile& AFile) 
     throw std::runtime_error("'" + AFile.Local.string() +
                              "' already exists (--force replaces it)");
   }
-  const fs::path partial = PartialName(AFile.Local);
-  try {
-    TIdFileCreateStream stream(partial.string());
-    ftp.Get(AFile.Remote, stream);
-  } catch (...) {
-    std::error_code ignored;
-    fs::remove(partial, ignored);
-    throw;
-  }
-  fs::rename(partial, AFile.Local);
+  // A hidden file beside the target takes its name only once complete.
+  DownloadTarget target = DownloadTarget::Fresh(AFile.Local.string());
+  ftp.Get(AFile.Remote, target.Stream());
+  target.Commit(ARun.Replace);
   // A LIST line tells the time in minutes at best: MDTM tells it exactly.
   TDateTime modified = AFile.ModifiedGMT;
   if (modified == 0 && ftp.IsExtSupported("MDTM")) {
@@ -442,18 +437,9 @@ std::vector<std::string> TakeLocalDirectory(TIdFTP& AFtp, TreeRun& VRun, const s
 }
 
 void WalkLocal(TreeSession& ASession, TreeRun& VRun) {
-  std::deque<std::string> pending{""};
-  while (!pending.empty()) {
-    const std::string dir = std::move(pending.front());
-    pending.pop_front();
-    try {
-      for (std::string& subdirectory : TakeLocalDirectory(ASession.Ready(), VRun, dir)) {
-        pending.push_back(std::move(subdirectory));
-      }
-    } catch (const std::exception& error) {
-      VRun.Failures.Add(dir, error);
-    }
-  }
+  WalkBreadthFirst(VRun, [&](const std::string& ADir) {
+    return TakeLocalDirectory(ASession.Ready(), VRun, ADir);
+  });
 }
 
 // MFMT or MDTM with a time, where the server offers either.

@@ -2,6 +2,7 @@
 // what it creates, renames and opens, with names in UTF-8.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -68,6 +69,27 @@ TEST_F(CliPlatform, OpensOnlyRegularFiles) {
   EXPECT_EQ(platform::OpenRegularForReading(File("present", "abc"))->Size(), 3);
   EXPECT_EQ(platform::OpenRegularForWriting(File("present"))->Size(), 3);
 }
+
+#ifndef _WIN32
+// Each session of a tree copy arms its own temporary file: an interrupt removes every armed
+// one and nothing else.
+TEST_F(CliPlatform, InterruptRemovesEveryArmedTemporary) {
+  const std::string first = File("first", "1");
+  const std::string done = File("done", "2");
+  const std::string last = File("last", "3");
+  EXPECT_EXIT(
+      {
+        platform::ArmInterruptCleanup(first);
+        platform::DisarmInterruptCleanup(platform::ArmInterruptCleanup(done));
+        platform::ArmInterruptCleanup(last);
+        std::raise(SIGTERM);
+      },
+      ::testing::KilledBySignal(SIGTERM), "");
+  EXPECT_FALSE(fs::exists(first));
+  EXPECT_TRUE(fs::exists(done));
+  EXPECT_FALSE(fs::exists(last));
+}
+#endif
 
 } // namespace
 } // namespace ftpc::cli
