@@ -22,10 +22,11 @@ if command -v ccache >/dev/null; then
 fi
 
 # The threaded tests: abort from another thread, timed and idle-sliced connects, the stack's
-# usage counting, thread-safe values, the listener's abort.
-tsan_targets=(test_core test_stack test_ftp test_server)
+# usage counting, thread-safe values, the listener's abort, ftpc-cli's parallel tree sessions.
+tsan_targets=(test_core test_stack test_ftp test_server test_examples ftpc-cli)
 tsan_tests='FtpAbort|AbortReplies|TCPClientConnectTest|TCPClientIdleTest|StackUsage|ThreadSafe'
 tsan_tests+='|SocketHandleConnect|SimpleServer|AntiFreeze|AbortDuringSetUp|DataSetUpFailure'
+tsan_tests+='|CliTree'
 
 # build_and_test SANITIZE BUILD_DIR "BUILD TARGETS" CTEST_ARGS...
 build_and_test() {
